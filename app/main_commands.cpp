@@ -1,0 +1,204 @@
+// What the Main window's buttons and menu commands do.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/main_window.h"
+#include "app/main_window_controls.h"
+#include "app/sub_dialogs.h"
+#include "devices/inventory.h"
+#include "devices/ports.h"
+#include "devices/settings_rules.h"
+#include "devices/settings_store.h"
+#include "main_window_ids.h"
+#include "platform/ui.h"
+
+static HWND Control(int id) { return GetDlgItem(MainWindow, id); }
+
+static bool IsChecked(int id) {
+  return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void ShowNoSelection() {
+  MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
+}
+
+void ShowDialogFailed() {
+  MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
+}
+
+static void ShowReloadFailed() {
+  MessageBoxAtCursor(MainWindow, "Reload Driver failed!", "Error", MB_OK | MB_ICONERROR);
+}
+
+static void EndMainWindow() {
+  FreeInventory();
+  EndDialog(MainWindow, 1);
+}
+
+static void RereadSelection() {
+  int row = (int)SendMessageA(Control(IDL_DEVICES), LB_GETCURSEL, 0, 0);
+  SelectedIndex = row == LB_ERR ? -1 : DeviceOfRow(row);
+}
+
+static void OnPreset(Preset preset) {
+  RereadSelection();
+  DeviceRecord* record = SelectedRecord();
+  if (!record) {
+    ShowNoSelection();
+    return;
+  }
+  ApplyPreset(record, preset);
+  ShowPresetValues(preset == PRESET_DEFAULT);
+}
+
+// Writes the selected port's edits and every record, and the global option.
+static void WriteAllSettings() {
+  if (SelectedIndex != -1) {
+    CommitFields();
+    WriteDeviceSettings();
+  }
+  ApplyIgnoreSerialSetting(IsChecked(IDX_IGNORE_SERIAL));
+}
+
+// Who each record is, to tell whether a re-read inventory still matches
+// the rows on screen.
+struct DeviceIdentity {
+  uint32_t DeviceId;
+  char SerialNumber[SERIAL_NUMBER_SIZE];
+};
+
+static DeviceIdentity IdentityOf(const DeviceRecord* record) {
+  DeviceIdentity identity;
+  identity.DeviceId = record->DeviceId;
+  memcpy(identity.SerialNumber, record->SerialNumber, sizeof identity.SerialNumber);
+  return identity;
+}
+
+static bool SameIdentity(const DeviceIdentity& a, const DeviceIdentity& b) {
+  return a.DeviceId == b.DeviceId && strcmp(a.SerialNumber, b.SerialNumber) == 0;
+}
+
+static void RereadInventory() {
+  if (!Inventory.ShowDisconnected) {
+    if (ListConnectedDevices()) ReadDeviceSettings();
+  } else {
+    ListConnectedDevices();
+    ReadDeviceSettings();
+    ListRegisteredWithSettings();
+  }
+}
+
+// After Apply's re-read the rows and the selection must still denote
+// existing records. When the devices differ from what the rows show, the
+// rows are rebuilt and the selection follows its device, or is dropped.
+static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCount,
+                                 const DeviceIdentity* selected) {
+  bool same = beforeCount == Inventory.count;
+  for (uint32_t i = 0; same && i < beforeCount; i++)
+    same = SameIdentity(before[i], IdentityOf(&Inventory.Records[i]));
+  if (same) return;
+
+  SendMessageA(Control(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
+  AddDeviceRows();
+  SelectedIndex = -1;
+  if (selected)
+    for (uint32_t i = 0; i < Inventory.count; i++)
+      if (SameIdentity(*selected, IdentityOf(&Inventory.Records[i])) &&
+          RowOfDevice((int)i) != -1) {
+        SelectedIndex = (int)i;
+        break;
+      }
+  if (SelectedIndex != -1) {
+    SendMessageA(Control(IDL_DEVICES), LB_SETCURSEL, RowOfDevice(SelectedIndex), 0);
+  } else {
+    for (const NumberFieldControl& field : NumberFields) EnableWindow(Control(field.Id), FALSE);
+    for (const OptionBoxControl& box : OptionBoxes) EnableWindow(Control(box.Id), FALSE);
+    EnableWindow(Control(IDX_SERIAL_ENUMERATOR), FALSE);
+  }
+}
+
+static void OnApply() {
+  WriteAllSettings();
+  ClearDeviceControls();
+
+  uint32_t beforeCount = Inventory.count;
+  DeviceIdentity* before =
+      static_cast<DeviceIdentity*>(calloc(beforeCount ? beforeCount : 1, sizeof(DeviceIdentity)));
+  DeviceIdentity selected = {};
+  bool hadSelection = SelectedRecord() != nullptr;
+  if (hadSelection) selected = IdentityOf(SelectedRecord());
+  for (uint32_t i = 0; before && i < beforeCount; i++) before[i] = IdentityOf(&Inventory.Records[i]);
+
+  RereadInventory();
+  if (before)
+    MatchRowsToInventory(before, beforeCount, hadSelection ? &selected : nullptr);
+  else  // without the snapshot, assume the worst: rebuild the rows
+    MatchRowsToInventory(nullptr, (uint32_t)-1, hadSelection ? &selected : nullptr);
+  free(before);
+
+  ShowOpenPortCount();
+  ShowIgnoreSerialSetting();
+  if (SelectedIndex != -1) ShowSelectedDevice();
+  ReloadDriver();
+}
+
+static void OnOk() {
+  WriteAllSettings();
+  if (ReloadDriver() != FT_OK) {
+    ShowReloadFailed();
+    return;
+  }
+  EndMainWindow();
+}
+
+static void OnAbort(const char* question) {
+  if (MessageBoxAtCursor(MainWindow, question, "Warning", MB_OKCANCEL | MB_ICONQUESTION) == IDOK)
+    EndMainWindow();
+}
+
+void OnMainCommand(HWND, int id, int notification) {
+  switch (id) {
+    case IDB_OK:
+      OnOk();
+      break;
+    case IDB_CANCEL:
+      OnAbort("Abort Configuration?\nUnsaved Data will be lost");
+      break;
+    case IDM_EXIT:
+      OnAbort("Abort Configuration??\nUnsaved Data will be lost");
+      break;
+    case IDB_APPLY:
+      OnApply();
+      break;
+    case IDB_REFRESH:
+      ShowIgnoreSerialSetting();
+      RefreshDeviceList();
+      break;
+    case IDX_SHOW_DISCONNECTED:
+      if (notification != BN_CLICKED) break;
+      Inventory.ShowDisconnected = IsChecked(IDX_SHOW_DISCONNECTED);
+      RefreshDeviceList();
+      break;
+    case IDB_CLOSE_ALL_PORTS:
+      CloseAllPorts();
+      RefreshDeviceList();
+      break;
+    case IDB_RELOAD_DRIVER:
+      if (ReloadDriver() != FT_OK) ShowReloadFailed();
+      break;
+    case IDB_OPTIMIZE_PORTMELD:
+      OnPreset(PRESET_PORTMELD);
+      break;
+    case IDB_OPTIMIZE_TARNLINK:
+      OnPreset(PRESET_TARNLINK);
+      break;
+    case IDB_DEFAULT_SETTINGS:
+      OnPreset(PRESET_DEFAULT);
+      break;
+    default:
+      RunSubDialogCommand(id);
+      break;
+  }
+}

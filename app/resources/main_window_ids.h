@@ -1,0 +1,42 @@
+// Ids of the Main window (dialog 100) and its menu (106).
+// Prefixes: IDB button, IDE edit, IDL list, IDX check box, IDM menu item.
+#pragma once
+
+#define IDD_MAIN 100
+#define IDR_MAIN_MENU 106
+
+#define IDB_OK 1      // IDOK
+#define IDB_CANCEL 2  // IDCANCEL: also the close box and Escape
+#define IDB_REFRESH 1000
+#define IDE_LATENCY_TIMER 1001
+#define IDB_APPLY 1003
+#define IDE_MIN_READ_TIMEOUT 1004
+#define IDE_MIN_WRITE_TIMEOUT 1005
+#define IDL_DEVICES 1006
+#define IDE_POLLING_PERIOD 1007
+#define IDX_SERIAL_PRINTER 1008
+#define IDX_CANCEL_IF_POWER_OFF 1009
+#define IDX_EVENT_ON_SURPRISE_REMOVAL 1010
+#define IDX_SET_RTS_ON_CLOSE 1011
+#define IDX_DISABLE_MODEM_CTRL 1012
+#define IDX_IGNORE_SERIAL 1013
+#define IDX_SERIAL_ENUMERATOR 1014
+#define IDB_BAUD_RATE_MAPPINGS 1015
+#define IDB_OPTIMIZE_PORTMELD 1016
+#define IDX_SHOW_DISCONNECTED 1017
+#define IDB_CLOSE_ALL_PORTS 1018
+#define IDB_DEFAULT_SETTINGS 1020
+#define IDB_BUFFERED_WRITES 40002
+#define IDB_RENAME_COM_PORT 40004
+#define IDB_RELOAD_DRIVER 40006
+#define IDB_OPTIMIZE_TARNLINK 40017
+#define IDE_STATUS 40019
+
+#define IDM_EXIT 40000
+#define IDM_ABOUT 40001
+#define IDM_SAVE_CONFIGURATION 40003
+#define IDM_VIEW_HELP 40012
+#define IDM_LOAD_CONFIGURATION 40014
+
+// Texts shared by the resource and the code.
+#define MAIN_WINDOW_TITLE "Orvane Portmeld Configurator 1.0"

@@ -1,0 +1,13 @@
+# Cross build for 32-bit Windows. Built and checked here, never run:
+# this kernel cannot execute 32-bit programs.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR X86)
+set(PORTMELD_TRIPLE i686-w64-mingw32)
+set(PORTMELD_ARCH X86)
+set(CMAKE_C_COMPILER ${PORTMELD_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PORTMELD_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${PORTMELD_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${PORTMELD_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

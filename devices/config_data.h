@@ -1,0 +1,26 @@
+// The 64-byte ConfigData value: sixteen little-endian 32-bit entries, entry 0
+// holding the driver's option bits, entries 1 to 15 the baud-rate aliases.
+// Pure.
+#pragma once
+
+#include <stdint.h>
+
+// One named option bit: the byte of ConfigData that holds it and its mask.
+struct OptionBit {
+  int Byte;
+  unsigned char Mask;
+};
+
+constexpr OptionBit SerialPrinter = {0, 0x80};
+constexpr OptionBit CancelIfPowerOff = {0, 0x40};
+constexpr OptionBit EventOnSurpriseRemoval = {0, 0x20};
+constexpr OptionBit SetRtsOnClose = {0, 0x08};
+constexpr OptionBit DisableModemCtrlAtStartup = {1, 0x02};
+constexpr OptionBit BufferedWritesEnabled = {1, 0x04};
+
+bool GetOptionBit(const unsigned char* configData, OptionBit bit);
+// Sets or clears one bit by mask; every other bit stays as it was.
+void SetOptionBit(unsigned char* configData, OptionBit bit, bool on);
+
+uint32_t GetConfigEntry(const unsigned char* configData, int entry);
+void SetConfigEntry(unsigned char* configData, int entry, uint32_t value);

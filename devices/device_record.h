@@ -1,0 +1,55 @@
+// DeviceRecord and DeviceInventory: the fixed-layout records every subsystem
+// works on. Pure: no <windows.h>, so the rules over them build natively.
+#pragma once
+
+#include <stdint.h>
+
+enum {
+  DESCRIPTION_SIZE = 64,
+  CONFIG_DATA_SIZE = 64,
+  PORT_NAME_SIZE = 16,
+  UPPER_FILTERS_SIZE = 16,
+  SERIAL_NUMBER_SIZE = 36,
+  COMDB_SIZE = 32
+};
+
+// Which of a record's settings hold a value that may be written back: read
+// from the registry for this record, or set by the user since. A setting
+// without its bit was missing or unreadable and stays untouched on write.
+enum KnownSetting : uint32_t {
+  KNOWN_CONFIG_DATA = 0x01,
+  KNOWN_PORT_NAME = 0x02,
+  KNOWN_MIN_READ_TIMEOUT = 0x04,
+  KNOWN_MIN_WRITE_TIMEOUT = 0x08,
+  KNOWN_POLLING_PERIOD = 0x10,
+  KNOWN_LATENCY_TIMER = 0x20,
+  KNOWN_UPPER_FILTERS = 0x40
+};
+
+struct DeviceRecord {
+  char Description[DESCRIPTION_SIZE];
+  unsigned char ConfigData[CONFIG_DATA_SIZE];
+  uint32_t MinReadTimeout;
+  uint32_t MinWriteTimeout;
+  uint32_t PollingPeriod;
+  uint32_t LatencyTimer;
+  char PortName[PORT_NAME_SIZE];
+  unsigned char UpperFilters[UPPER_FILTERS_SIZE];
+  uint32_t DeviceId;  // vendor id << 16 | product id
+  uint32_t LocationId;
+  uint32_t WriteBufferSize;
+  uint32_t WriteBufferThreshold;
+  uint32_t WriteLatency;
+  char SerialNumber[SERIAL_NUMBER_SIZE];
+  unsigned char ComDB[COMDB_SIZE];
+  uint32_t Flags;
+  uint32_t DeviceType;
+  uint32_t KnownSettings;  // KnownSetting bits
+};
+
+struct DeviceInventory {
+  DeviceRecord* Records;  // one zero-filled heap block of `count` records
+  uint32_t count;
+  int32_t OpenPortCount;
+  bool ShowDisconnected;
+};

@@ -1,0 +1,4 @@
+#include "platform/ui.h"
+
+HINSTANCE ModuleInstance;
+HWND MainWindow;

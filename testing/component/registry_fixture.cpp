@@ -1,0 +1,141 @@
+#include "component/registry_fixture.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include "baud/alias.h"
+#include "devices/registry_paths.h"
+
+static void SetValue(const std::string& path, const char* name, DWORD type, const void* data,
+                     DWORD size) {
+  HKEY key;
+  LSTATUS rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                               nullptr, &key, nullptr);
+  ASSERT_EQ(ERROR_SUCCESS, rc) << "create " << path;
+  rc = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
+  RegCloseKey(key);
+  ASSERT_EQ(ERROR_SUCCESS, rc) << "set " << path << " " << name;
+}
+
+void SetDword(const std::string& path, const char* name, DWORD value) {
+  SetValue(path, name, REG_DWORD, &value, sizeof value);
+}
+
+void SetString(const std::string& path, const char* name, const char* value) {
+  SetValue(path, name, REG_SZ, value, static_cast<DWORD>(strlen(value) + 1));
+}
+
+void SetBinary(const std::string& path, const char* name, const std::vector<unsigned char>& data) {
+  SetValue(path, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+}
+
+void SetMultiSz(const std::string& path, const char* name, const void* data, DWORD size) {
+  SetValue(path, name, REG_MULTI_SZ, data, size);
+}
+
+bool ReadValue(const std::string& path, const char* name, std::vector<unsigned char>* data,
+               DWORD* type) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD size = 0, t = 0;
+  LSTATUS rc = RegQueryValueExA(key, name, nullptr, &t, nullptr, &size);
+  if (rc == ERROR_SUCCESS) {
+    data->assign(size, 0);
+    rc = RegQueryValueExA(key, name, nullptr, &t, data->data(), &size);
+    data->resize(size);
+  }
+  RegCloseKey(key);
+  if (type) *type = t;
+  return rc == ERROR_SUCCESS;
+}
+
+DWORD ReadDword(const std::string& path, const char* name) {
+  std::vector<unsigned char> data;
+  if (!ReadValue(path, name, &data) || data.size() != 4) return 0xDEADBEEF;
+  DWORD value;
+  memcpy(&value, data.data(), 4);
+  return value;
+}
+
+bool ValueExists(const std::string& path, const char* name) {
+  std::vector<unsigned char> data;
+  return ReadValue(path, name, &data);
+}
+
+bool KeyExists(const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void DeleteKeyTree(const std::string& path) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str()); }
+
+std::string DeviceKey(uint32_t deviceId, const char* serial, bool params) {
+  char path[512];
+  snprintf(path, sizeof path, "%s\\VID_%04x+PID_%04x+%s\\0000%s", FtdibusKeyPath,
+           (unsigned)(deviceId >> 16), (unsigned)(deviceId & 0xFFFF), serial,
+           params ? "\\Device Parameters" : "");
+  return path;
+}
+
+void AddRegisteredDevice(uint32_t deviceId, const char* serial, const char* portName, bool serenum) {
+  std::string params = DeviceKey(deviceId, serial, true);
+  std::vector<unsigned char> config(64, 0);
+  memcpy(config.data() + 4, DefaultAliasTable, ALIAS_TABLE_SIZE);
+  SetBinary(params, "ConfigData", config);
+  SetString(params, "PortName", portName);
+  SetDword(params, "MinReadTimeout", 0);
+  SetDword(params, "MinWriteTimeout", 0);
+  SetDword(params, "PollingPeriod", 0);
+  SetDword(params, "LatencyTimer", 16);
+  if (serenum) {
+    static const char filters[16] = "serenum";
+    SetMultiSz(DeviceKey(deviceId, serial), "UpperFilters", filters, sizeof filters);
+  }
+}
+
+void ResetFtdiRegistry() {
+  DeleteKeyTree(FtdibusKeyPath);
+  DeleteKeyTree(ComNameArbiterKeyPath);
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, "IgnoreHWSerNum04036001");
+    RegDeleteValueA(key, "IgnoreHWSerNum04036010");
+    RegDeleteValueA(key, "IgnoreHWSerNum04036011");
+    RegCloseKey(key);
+  }
+}
+
+static std::string TempPath(const char* name) {
+  char dir[MAX_PATH];
+  GetTempPathA(sizeof dir, dir);
+  return std::string(dir) + name;
+}
+
+void WriteStandinDevices(const std::string& content) {
+  std::string list = TempPath("portmeld_component_devices.txt");
+  std::string log = TempPath("portmeld_component_d2xx.log");
+  FILE* f = fopen(list.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  fwrite(content.data(), 1, content.size(), f);
+  fclose(f);
+  DeleteFileA(log.c_str());
+  SetEnvironmentVariableA("PORTMELD_D2XX_DEVICES", list.c_str());
+  SetEnvironmentVariableA("PORTMELD_D2XX_LOG", log.c_str());
+}
+
+std::string ReadStandinLog() {
+  char log[MAX_PATH];
+  if (!GetEnvironmentVariableA("PORTMELD_D2XX_LOG", log, sizeof log)) return "";
+  FILE* f = fopen(log, "rb");
+  if (!f) return "";
+  std::string text;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  fclose(f);
+  return text;
+}
