@@ -10,9 +10,9 @@ extern const char FtdibusKeyPath[];         // SYSTEM\CurrentControlSet\Enum\FTD
 extern const char UsbFlagsKeyPath[];        // SYSTEM\CurrentControlSet\Control\UsbFlags
 extern const char ComNameArbiterKeyPath[];  // SYSTEM\CurrentControlSet\Control\COM Name Arbiter
 
-enum DeviceKey { DEVICE_INSTANCE_KEY, DEVICE_PARAMETERS_KEY };
+enum DeviceKeyKind { DEVICE_INSTANCE_KEY, DEVICE_PARAMETERS_KEY };
 
 // Formats "SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_%04x+PID_%04x+%s\0000"
 // (plus "\Device Parameters" for DEVICE_PARAMETERS_KEY) from the record's
 // DeviceId and SerialNumber. Returns 1, or 0 when the path does not fit.
-int FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKey which);
+int FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKeyKind which);

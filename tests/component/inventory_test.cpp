@@ -108,7 +108,9 @@ TEST_F(InventoryTest, MessagesOfTheConnectedListing) {
     WriteStandinDevices(c.Devices);
     Inventory.ShowDisconnected = c.ShowDisconnected;
     EXPECT_EQ(c.Result, ListConnectedDevices());
-    if (c.Result) EXPECT_EQ(0u, Inventory.count);
+    if (c.Result) {
+      EXPECT_EQ(0u, Inventory.count);
+    }
     if (c.Message) {
       ASSERT_EQ(1u, RecordedMessages.size());
       EXPECT_EQ(c.Message, RecordedMessages[0].Text);
