@@ -1,0 +1,298 @@
+// Benchmark of the registered listing's start-up sequence and of the settings
+// write, each beside a bare loop of the same registry calls (the floor).
+//
+//   portmeld_bench [repetitions] [N ...]      defaults: 5 and 10 100 1000
+//
+// Seeds N registered devices with every value under FTDIBUS of the registry
+// it runs against (Wine's, here), removes them afterwards, and prints one
+// line per N: median milliseconds of the program's code and of the floor,
+// and their ratio. The recording message sink is linked in place of the
+// message box, so a message shows as a failed check rather than a hang.
+#include <windows.h>
+#include <aclapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "access/access.h"
+#include "component/recording_messages.h"
+#include "devices/inventory.h"
+#include "devices/registry_paths.h"
+#include "devices/settings_store.h"
+
+namespace {
+
+const uint32_t BenchDeviceId = 0x04036001;
+
+void SerialOf(int index, char* serial, size_t size) {
+  snprintf(serial, size, "BN%07dA", index);
+}
+
+void InstancePath(int index, bool params, char* path, size_t size) {
+  char serial[32];
+  SerialOf(index, serial, sizeof serial);
+  snprintf(path, size, "%s\\VID_%04x+PID_%04x+%s\\0000%s", FtdibusKeyPath, BenchDeviceId >> 16,
+           BenchDeviceId & 0xFFFF, serial, params ? "\\Device Parameters" : "");
+}
+
+int SetValue(HKEY key, const char* name, DWORD type, const void* data, DWORD size) {
+  return RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+int Seed(int count) {
+  static const char serenum[16] = "serenum";
+  unsigned char config[64];
+  for (int i = 0; i < 64; ++i) config[i] = static_cast<unsigned char>(i);
+  for (int i = 0; i < count; ++i) {
+    char path[256];
+    HKEY key;
+    InstancePath(i, false, path, sizeof path);
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+      return 0;
+    int ok = SetValue(key, "UpperFilters", REG_MULTI_SZ, serenum, sizeof serenum);
+    RegCloseKey(key);
+    InstancePath(i, true, path, sizeof path);
+    if (!ok || RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                               &key, nullptr) != ERROR_SUCCESS)
+      return 0;
+    char port[16];
+    snprintf(port, sizeof port, "COM%d", 10 + i);
+    DWORD read = 0, write = 0, polling = 0, latency = 16;
+    ok = SetValue(key, "ConfigData", REG_BINARY, config, sizeof config) &&
+         SetValue(key, "PortName", REG_SZ, port, static_cast<DWORD>(strlen(port) + 1)) &&
+         SetValue(key, "MinReadTimeout", REG_DWORD, &read, 4) &&
+         SetValue(key, "MinWriteTimeout", REG_DWORD, &write, 4) &&
+         SetValue(key, "PollingPeriod", REG_DWORD, &polling, 4) &&
+         SetValue(key, "LatencyTimer", REG_DWORD, &latency, 4);
+    RegCloseKey(key);
+    if (!ok) return 0;
+  }
+  return 1;
+}
+
+double NowMs() {
+  static LARGE_INTEGER frequency = {};
+  if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// --- The program's code -----------------------------------------------------
+
+int ProgramStartup(int count) {
+  FreeInventory();
+  HKEY ftdibus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
+    return 0;
+  int ok = ListRegisteredDevices(ftdibus) && ReadDeviceSettings() && SetDeviceKeyPermissions();
+  RegCloseKey(ftdibus);
+  return ok && Inventory.count == static_cast<uint32_t>(count);
+}
+
+int ProgramWrite(int) { return WriteDeviceSettings(); }
+
+// --- The floor: the same registry calls, nothing else ------------------------
+
+struct FloorSecurity {
+  PSID Sids[3];
+  PACL Dacl;
+  SECURITY_DESCRIPTOR Descriptor;
+};
+
+int BuildFloorSecurity(FloorSecurity* s) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &s->Sids[0]) ||
+      !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                0, 0, 0, 0, &s->Sids[1]) ||
+      !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &s->Sids[2]))
+    return 0;
+  const DWORD masks[3] = {KEY_READ, GENERIC_ALL, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
+  const TRUSTEE_TYPE types[3] = {TRUSTEE_IS_WELL_KNOWN_GROUP, TRUSTEE_IS_GROUP, TRUSTEE_IS_UNKNOWN};
+  EXPLICIT_ACCESS_A access[3];
+  ZeroMemory(access, sizeof access);
+  for (int i = 0; i < 3; ++i) {
+    access[i].grfAccessPermissions = masks[i];
+    access[i].grfAccessMode = SET_ACCESS;
+    access[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    access[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access[i].Trustee.TrusteeType = types[i];
+    access[i].Trustee.ptstrName = static_cast<LPSTR>(s->Sids[i]);
+  }
+  return SetEntriesInAclA(3, access, nullptr, &s->Dacl) == ERROR_SUCCESS &&
+         InitializeSecurityDescriptor(&s->Descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(&s->Descriptor, TRUE, s->Dacl, FALSE);
+}
+
+void FreeFloorSecurity(FloorSecurity* s) {
+  for (PSID sid : s->Sids)
+    if (sid) FreeSid(sid);
+  if (s->Dacl) LocalFree(s->Dacl);
+}
+
+FloorSecurity Security;
+std::vector<std::vector<char>> FloorNames;
+
+int FloorStartup(int count) {
+  // Listing: the subkey count and every name.
+  HKEY ftdibus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
+    return 0;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr);
+  FloorNames.assign(subkeys, std::vector<char>(256));
+  for (DWORD i = 0; i < subkeys; ++i) {
+    DWORD length = 255;
+    RegEnumKeyExA(ftdibus, i, FloorNames[i].data(), &length, nullptr, nullptr, nullptr, nullptr);
+  }
+  RegCloseKey(ftdibus);
+
+  // Settings: UpperFilters, then the six values.
+  static const char* const names[] = {"ConfigData",      "PortName",      "MinReadTimeout",
+                                      "MinWriteTimeout", "PollingPeriod", "LatencyTimer"};
+  int ok = 1;
+  for (int i = 0; i < count; ++i) {
+    char path[256];
+    unsigned char buffer[64];
+    HKEY key;
+    InstancePath(i, false, path, sizeof path);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      DWORD size = 16;
+      RegQueryValueExA(key, "UpperFilters", nullptr, nullptr, buffer, &size);
+      RegCloseKey(key);
+    }
+    InstancePath(i, true, path, sizeof path);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    for (const char* name : names) {
+      DWORD size = sizeof buffer;
+      ok &= RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size) == ERROR_SUCCESS;
+    }
+    RegCloseKey(key);
+  }
+
+  // Access: owner, WRITE_DAC open, DACL.
+  for (int i = 0; i < count; ++i) {
+    char path[256], object[256];
+    HKEY key;
+    InstancePath(i, false, path, sizeof path);
+    snprintf(object, sizeof object, "MACHINE\\%s", path);
+    SetNamedSecurityInfoA(object, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, Security.Sids[1],
+                          nullptr, nullptr, nullptr);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return 0;
+    ok &= RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &Security.Descriptor) == ERROR_SUCCESS;
+    RegCloseKey(key);
+  }
+  return ok;
+}
+
+int FloorWrite(int count) {
+  static const char serenum[16] = "serenum";
+  unsigned char config[64] = {};
+  DWORD number = 16;
+  int ok = 1;
+  for (int i = 0; i < count; ++i) {
+    char path[1024];
+    HKEY key;
+    InstancePath(i, true, path, sizeof path);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
+    ok &= SetValue(key, "MinReadTimeout", REG_DWORD, &number, 4) &&
+          SetValue(key, "MinWriteTimeout", REG_DWORD, &number, 4) &&
+          SetValue(key, "PollingPeriod", REG_DWORD, &number, 4) &&
+          SetValue(key, "LatencyTimer", REG_DWORD, &number, 4) &&
+          SetValue(key, "ConfigData", REG_BINARY, config, sizeof config);
+    RegCloseKey(key);
+    InstancePath(i, false, path, sizeof path);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
+    ok &= SetValue(key, "UpperFilters", REG_MULTI_SZ, serenum, sizeof serenum);
+    RegCloseKey(key);
+  }
+  return ok;
+}
+
+// --- Measuring ---------------------------------------------------------------
+
+typedef int (*Step)(int count);
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Alternates program and floor so that drift of the machine hits both.
+// Returns 0 when a run failed or showed a message.
+int Measure(Step program, Step floor, int count, int repetitions, double* programMs,
+            double* floorMs) {
+  std::vector<double> a, b;
+  for (int r = 0; r < repetitions; ++r) {
+    ClearRecordedMessages();
+    double t0 = NowMs();
+    int ok = program(count);
+    double t1 = NowMs();
+    if (!ok || !RecordedMessages.empty()) {
+      fprintf(stderr, "program step failed at N=%d (%u messages%s%s)\n", count,
+              static_cast<unsigned>(RecordedMessages.size()), RecordedMessages.empty() ? "" : ", first: ",
+              RecordedMessages.empty() ? "" : RecordedMessages[0].Text.c_str());
+      return 0;
+    }
+    double t2 = NowMs();
+    ok = floor(count);
+    double t3 = NowMs();
+    if (!ok) {
+      fprintf(stderr, "floor step failed at N=%d\n", count);
+      return 0;
+    }
+    a.push_back(t1 - t0);
+    b.push_back(t3 - t2);
+  }
+  *programMs = Median(a);
+  *floorMs = Median(b);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repetitions = argc > 1 ? atoi(argv[1]) : 5;
+  std::vector<int> sizes;
+  for (int i = 2; i < argc; ++i) sizes.push_back(atoi(argv[i]));
+  if (sizes.empty()) sizes = {10, 100, 1000};
+  if (repetitions < 1) repetitions = 1;
+
+  SetPrivilege("SeTakeOwnershipPrivilege", true);
+  if (!BuildFloorSecurity(&Security)) {
+    fprintf(stderr, "cannot build the floor's access list\n");
+    return 2;
+  }
+  printf("%-6s %12s %10s %7s %12s %10s %7s\n", "N", "startup ms", "floor ms", "ratio", "write ms",
+         "floor ms", "ratio");
+  int status = 0;
+  for (int count : sizes) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, FtdibusKeyPath);
+    if (!Seed(count)) {
+      fprintf(stderr, "seeding %d devices failed\n", count);
+      status = 1;
+      break;
+    }
+    double startup = 0, startupFloor = 0, write = 0, writeFloor = 0;
+    // The write runs on the inventory that the last start-up left.
+    if (!Measure(ProgramStartup, FloorStartup, count, repetitions, &startup, &startupFloor) ||
+        !Measure(ProgramWrite, FloorWrite, count, repetitions, &write, &writeFloor)) {
+      status = 1;
+      break;
+    }
+    printf("%-6d %12.2f %10.2f %7.2f %12.2f %10.2f %7.2f\n", count, startup, startupFloor,
+           startup / startupFloor, write, writeFloor, write / writeFloor);
+    fflush(stdout);
+  }
+  FreeInventory();
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, FtdibusKeyPath);
+  FreeFloorSecurity(&Security);
+  return status;
+}

@@ -1,0 +1,489 @@
+// Reading and writing device settings and the ignore-serial values against
+// Wine's registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/settings_rules.h"
+#include "devices/settings_store.h"
+#include "settings_test_support.h"
+
+namespace {
+
+const char* const Serial = "FT12AB34A";
+const char* const OtherSerial = "FT99ZZ88B";
+
+std::vector<unsigned char> Pattern(size_t size, unsigned char first) {
+  std::vector<unsigned char> data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<unsigned char>(first + i);
+  return data;
+}
+
+std::vector<unsigned char> SerenumImage() {
+  return std::vector<unsigned char>(SerenumUpperFilters, SerenumUpperFilters + UPPER_FILTERS_SIZE);
+}
+
+void DeleteValue(const std::string& path, const char* name) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key));
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+std::vector<unsigned char> Stored(const std::string& path, const char* name, DWORD* type = nullptr) {
+  std::vector<unsigned char> data;
+  EXPECT_TRUE(ReadValue(path, name, &data, type)) << path << " " << name;
+  return data;
+}
+
+void ExpectOneMessage(const std::string& text, UINT style = MB_OK) {
+  ASSERT_EQ(1u, RecordedMessages.size()) << ::testing::PrintToString(RecordedTexts());
+  EXPECT_EQ(text, RecordedMessages[0].Text);
+  EXPECT_EQ("ERROR", RecordedMessages[0].Caption);
+  EXPECT_EQ(style, RecordedMessages[0].Style);
+}
+
+class SettingsStoreTest : public RegistryTest {};
+
+TEST_F(SettingsStoreTest, ReadsEveryValueOfACompleteDevice) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5", true);
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  std::vector<unsigned char> config = Pattern(64, 0x10);
+  SetBinary(params, "ConfigData", config);
+  SetDword(params, "MinReadTimeout", 1234);
+  SetDword(params, "MinWriteTimeout", 2345);
+  SetDword(params, "PollingPeriod", 7);
+  SetDword(params, "LatencyTimer", 16);
+  UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true)});
+
+  EXPECT_EQ(1, ReadDeviceSettings());
+
+  const DeviceRecord& r = records[0];
+  EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+  EXPECT_EQ(config, Bytes(r.ConfigData, CONFIG_DATA_SIZE));
+  EXPECT_STREQ("COM5", r.PortName);
+  EXPECT_EQ(1234u, r.MinReadTimeout);
+  EXPECT_EQ(2345u, r.MinWriteTimeout);
+  EXPECT_EQ(7u, r.PollingPeriod);
+  EXPECT_EQ(16u, r.LatencyTimer);
+  EXPECT_EQ(SerenumImage(), Bytes(r.UpperFilters, UPPER_FILTERS_SIZE));
+  EXPECT_EQ(uint32_t(KNOWN_CONFIG_DATA | KNOWN_PORT_NAME | KNOWN_MIN_READ_TIMEOUT |
+                     KNOWN_MIN_WRITE_TIMEOUT | KNOWN_POLLING_PERIOD | KNOWN_LATENCY_TIMER |
+                     KNOWN_UPPER_FILTERS),
+            r.KnownSettings);
+}
+
+// One Device Parameters value missing, too long or too short; the other five
+// are complete. The field starts as Marker bytes.
+struct OddValueCase {
+  const char* Label;
+  const char* Value;
+  bool Remove;                       // else store Data as REG_BINARY
+  std::vector<unsigned char> Data;
+  const char* Message;               // nullptr: no message
+  size_t BytesRead;                  // leading bytes of the field taken from Data
+};
+
+TEST_F(SettingsStoreTest, ReadsMissingOversizedAndUndersizedValues) {
+  const OddValueCase cases[] = {
+      {"40-byte ConfigData", "ConfigData", false, Pattern(40, 0x40), nullptr, 40},
+      {"65-byte ConfigData", "ConfigData", false, Pattern(65, 0x40), "Config not found", 0},
+      {"no ConfigData", "ConfigData", true, {}, "Config not found", 0},
+      {"no PortName", "PortName", true, {}, "Port Name not found", 0},
+      {"17-byte PortName", "PortName", false, Pattern(17, 'A'), "Port Name not found", 0},
+      {"no MinReadTimeout", "MinReadTimeout", true, {}, "MinReadTime not found", 0},
+      {"8-byte MinReadTimeout", "MinReadTimeout", false, Pattern(8, 1), "MinReadTime not found", 0},
+      {"no MinWriteTimeout", "MinWriteTimeout", true, {}, "MinWriteTime not found", 0},
+      {"no PollingPeriod", "PollingPeriod", true, {}, "PollingPEriod not found", 0},
+      {"no LatencyTimer", "LatencyTimer", true, {}, "No Latency found", 0},
+  };
+  struct Field {
+    const char* Value;
+    size_t Offset;
+    size_t Size;
+    uint32_t Known;
+  };
+  const Field fields[] = {
+      {"ConfigData", offsetof(DeviceRecord, ConfigData), CONFIG_DATA_SIZE, KNOWN_CONFIG_DATA},
+      {"PortName", offsetof(DeviceRecord, PortName), PORT_NAME_SIZE, KNOWN_PORT_NAME},
+      {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, KNOWN_MIN_READ_TIMEOUT},
+      {"MinWriteTimeout", offsetof(DeviceRecord, MinWriteTimeout), 4, KNOWN_MIN_WRITE_TIMEOUT},
+      {"PollingPeriod", offsetof(DeviceRecord, PollingPeriod), 4, KNOWN_POLLING_PERIOD},
+      {"LatencyTimer", offsetof(DeviceRecord, LatencyTimer), 4, KNOWN_LATENCY_TIMER},
+  };
+  for (const OddValueCase& c : cases) {
+    SCOPED_TRACE(c.Label);
+    StartOver();
+    AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+    std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+    if (c.Remove)
+      DeleteValue(params, c.Value);
+    else
+      SetBinary(params, c.Value, c.Data);
+    UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true)});
+
+    EXPECT_EQ(1, ReadDeviceSettings());
+
+    if (c.Message)
+      ExpectOneMessage(c.Message);
+    else
+      EXPECT_TRUE(RecordedMessages.empty());
+    for (const Field& f : fields) {
+      const unsigned char* field = reinterpret_cast<const unsigned char*>(&records[0]) + f.Offset;
+      bool odd = strcmp(f.Value, c.Value) == 0;
+      EXPECT_EQ(!odd || c.BytesRead > 0, (records[0].KnownSettings & f.Known) != 0) << f.Value;
+      if (!odd) continue;
+      std::vector<unsigned char> expected(f.Size, Marker);
+      std::copy(c.Data.begin(), c.Data.begin() + c.BytesRead, expected.begin());
+      if (f.Known == KNOWN_PORT_NAME) expected.back() = 0;  // always kept terminated
+      EXPECT_EQ(expected, Bytes(field, f.Size)) << f.Value;
+    }
+  }
+}
+
+TEST_F(SettingsStoreTest, PortNameWithoutTerminatorStaysWithinItsField) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  const char name[16] = {'C', 'O', 'M', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3'};
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, params.c_str(), 0, KEY_ALL_ACCESS, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "PortName", 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(name), sizeof name));
+  RegCloseKey(key);
+  UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true)});
+
+  ReadDeviceSettings();
+
+  EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+  EXPECT_EQ(std::string("COM123456789012"), std::string(records[0].PortName));
+  // The cut name is not the stored one: nothing may treat it as read.
+  EXPECT_EQ(0u, records[0].KnownSettings & KNOWN_PORT_NAME);
+}
+
+TEST_F(SettingsStoreTest, DeviceWithoutValuesGetsSixMessagesAndNothingWrittenBack) {
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  SetDword(params, "Unrelated", 1);  // the key exists, none of the six values do
+  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+
+  EXPECT_EQ(1, ReadDeviceSettings());
+  std::vector<std::string> expected = {"Config not found",      "Port Name not found",
+                                       "MinReadTime not found", "MinWriteTime not found",
+                                       "PollingPEriod not found", "No Latency found"};
+  EXPECT_EQ(expected, RecordedTexts());
+  for (const RecordedMessage& m : RecordedMessages) {
+    EXPECT_EQ("ERROR", m.Caption);
+    EXPECT_EQ(UINT(MB_OK), m.Style);
+  }
+
+  ClearRecordedMessages();
+  EXPECT_EQ(1, WriteDeviceSettings());
+  EXPECT_TRUE(RecordedMessages.empty());
+  for (const char* name : {"ConfigData", "MinReadTimeout", "MinWriteTimeout", "PollingPeriod",
+                           "LatencyTimer", "UpperFilters"})
+    EXPECT_FALSE(ValueExists(params, name)) << name;
+  EXPECT_FALSE(ValueExists(DeviceKey(FtdiDeviceId, Serial), "UpperFilters"));
+}
+
+TEST_F(SettingsStoreTest, WritesBackOnlyWhatWasReadOrSetSince) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  std::vector<unsigned char> longConfig = Pattern(65, 0x20);
+  SetBinary(params, "ConfigData", longConfig);
+  DeleteValue(params, "LatencyTimer");
+  SetDword(params, "MinWriteTimeout", 40);
+  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+  ReadDeviceSettings();
+
+  // Changed behind the program's back: a write of the read value shows.
+  SetDword(params, "MinWriteTimeout", 77);
+  EXPECT_EQ(1, WriteDeviceSettings());
+  EXPECT_EQ(40u, ReadDword(params, "MinWriteTimeout"));
+  EXPECT_FALSE(ValueExists(params, "LatencyTimer"));
+  EXPECT_EQ(longConfig, Stored(params, "ConfigData"));
+
+  // The user sets the latency timer: now it is written; ConfigData still not.
+  records[0].LatencyTimer = 2;
+  records[0].KnownSettings |= KNOWN_LATENCY_TIMER;
+  EXPECT_EQ(1, WriteDeviceSettings());
+  DWORD type = 0;
+  Stored(params, "LatencyTimer", &type);
+  EXPECT_EQ(DWORD(REG_DWORD), type);
+  EXPECT_EQ(2u, ReadDword(params, "LatencyTimer"));
+  EXPECT_EQ(longConfig, Stored(params, "ConfigData"));
+  EXPECT_EQ((std::vector<std::string>{"Config not found", "No Latency found"}), RecordedTexts());
+}
+
+TEST_F(SettingsStoreTest, ShortConfigDataIsWrittenBackWholeWithZeroTail) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  std::vector<unsigned char> shortConfig = Pattern(40, 0x80);
+  SetBinary(params, "ConfigData", shortConfig);
+  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+  ReadDeviceSettings();
+
+  EXPECT_EQ(1, WriteDeviceSettings());
+
+  DWORD type = 0;
+  std::vector<unsigned char> expected = shortConfig;
+  expected.resize(64, 0);
+  EXPECT_EQ(expected, Stored(params, "ConfigData", &type));
+  EXPECT_EQ(DWORD(REG_BINARY), type);
+}
+
+// UpperFilters as stored before the program runs; what the read makes of it
+// and what an untouched write leaves.
+struct FilterCase {
+  const char* Label;
+  bool Present;
+  std::vector<unsigned char> Data;
+  bool On;
+  bool Known;
+  enum { KEPT, SERENUM_IMAGE, ABSENT } After;
+};
+
+std::vector<unsigned char> Chars(const char* text, size_t size) {
+  return std::vector<unsigned char>(text, text + size);
+}
+
+TEST_F(SettingsStoreTest, UpperFiltersOfOtherProductsAreKept) {
+  const FilterCase cases[] = {
+      {"9-byte serenum", true, Chars("serenum\0\0", 9), true, true, FilterCase::SERENUM_IMAGE},
+      {"16-byte serenum", true, SerenumImage(), true, true, FilterCase::SERENUM_IMAGE},
+      {"foreign filter", true, Chars("lowfilt\0\0", 9), false, false, FilterCase::KEPT},
+      {"serenum then foreign", true, Chars("serenum\0abc\0\0", 13), true, false, FilterCase::KEPT},
+      {"list longer than 16 bytes", true, Chars("serenum\0otherfilter\0\0", 21), false, false,
+       FilterCase::KEPT},
+      {"empty list", true, Chars("\0\0", 2), false, true, FilterCase::ABSENT},
+      {"no value", false, {}, false, true, FilterCase::ABSENT},
+  };
+  for (const FilterCase& c : cases) {
+    SCOPED_TRACE(c.Label);
+    StartOver();
+    AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+    std::string instance = DeviceKey(FtdiDeviceId, Serial);
+    if (c.Present)
+      SetMultiSz(instance, "UpperFilters", c.Data.data(), static_cast<DWORD>(c.Data.size()));
+    UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true)});
+
+    ReadDeviceSettings();
+    EXPECT_EQ(c.On, IsSerialEnumeratorOn(records[0].UpperFilters));
+    EXPECT_EQ(c.Known, (records[0].KnownSettings & KNOWN_UPPER_FILTERS) != 0);
+
+    EXPECT_EQ(1, WriteDeviceSettings());
+    DWORD type = 0;
+    std::vector<unsigned char> data;
+    bool present = ReadValue(instance, "UpperFilters", &data, &type);
+    switch (c.After) {
+      case FilterCase::KEPT:
+        EXPECT_TRUE(present);
+        EXPECT_EQ(c.Data, data);
+        break;
+      case FilterCase::SERENUM_IMAGE:
+        EXPECT_TRUE(present);
+        EXPECT_EQ(SerenumImage(), data);
+        EXPECT_EQ(DWORD(REG_MULTI_SZ), type);
+        break;
+      case FilterCase::ABSENT:
+        EXPECT_FALSE(present);
+        break;
+    }
+    EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+  }
+}
+
+TEST_F(SettingsStoreTest, SerialEnumeratorBoxChangesOnlyItsOwnDevice) {
+  // Three devices: 9-byte serenum, 16-byte serenum, a foreign filter.
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  AddRegisteredDevice(FtdiDeviceId, OtherSerial, "COM6", true);
+  AddRegisteredDevice(FtdiDeviceId, "FT00CC11C", "COM7");
+  SetMultiSz(DeviceKey(FtdiDeviceId, Serial), "UpperFilters", "serenum\0\0", 9);
+  std::vector<unsigned char> foreign = Chars("lowfilt\0\0", 9);
+  SetMultiSz(DeviceKey(FtdiDeviceId, "FT00CC11C"), "UpperFilters", foreign.data(), 9);
+  UseInventory({MakeRecord(FtdiDeviceId, Serial), MakeRecord(FtdiDeviceId, OtherSerial),
+                MakeRecord(FtdiDeviceId, "FT00CC11C")});
+  ReadDeviceSettings();
+  ASSERT_TRUE(IsSerialEnumeratorOn(records[0].UpperFilters));
+  ASSERT_TRUE(IsSerialEnumeratorOn(records[1].UpperFilters));
+
+  SetSerialEnumerator(&records[1], false);
+  SetSerialEnumerator(&records[2], true);
+  EXPECT_EQ(1, WriteDeviceSettings());
+
+  EXPECT_EQ(SerenumImage(), Stored(DeviceKey(FtdiDeviceId, Serial), "UpperFilters"));
+  EXPECT_FALSE(ValueExists(DeviceKey(FtdiDeviceId, OtherSerial), "UpperFilters"));
+  EXPECT_EQ(SerenumImage(), Stored(DeviceKey(FtdiDeviceId, "FT00CC11C"), "UpperFilters"));
+}
+
+TEST_F(SettingsStoreTest, RecordsWithoutDeviceIdAreSkipped) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  UseInventory({MakeRecord(0, "", "", true), MakeRecord(FtdiDeviceId, Serial)});
+
+  EXPECT_EQ(1, ReadDeviceSettings());
+  EXPECT_EQ(std::vector<unsigned char>(CONFIG_DATA_SIZE, Marker),
+            Bytes(records[0].ConfigData, CONFIG_DATA_SIZE));
+  EXPECT_EQ(0u, records[0].KnownSettings);
+  EXPECT_EQ(16u, records[1].LatencyTimer);
+
+  records[1].LatencyTimer = 3;
+  EXPECT_EQ(1, WriteDeviceSettings());
+  EXPECT_EQ(3u, ReadDword(params, "LatencyTimer"));
+  EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+}
+
+TEST_F(SettingsStoreTest, ReadingGoesOnAfterADeviceWithoutParametersKey) {
+  SetDword(DeviceKey(FtdiDeviceId, Serial), "Unrelated", 1);  // instance key only
+  AddRegisteredDevice(FtdiDeviceId, OtherSerial, "COM6");
+  UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true), MakeRecord(FtdiDeviceId, OtherSerial)});
+
+  EXPECT_EQ(0, ReadDeviceSettings());
+
+  EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+  EXPECT_EQ(0u, records[0].KnownSettings & ~uint32_t(KNOWN_UPPER_FILTERS));
+  EXPECT_EQ(Marker, records[0].ConfigData[0]);
+  EXPECT_STREQ("COM6", records[1].PortName);
+  EXPECT_EQ(16u, records[1].LatencyTimer);
+
+  // Nothing of the first device was read, so nothing of it is written.
+  EXPECT_EQ(1, WriteDeviceSettings());
+  EXPECT_FALSE(KeyExists(DeviceKey(FtdiDeviceId, Serial, true)));
+}
+
+// A device whose keys refuse writes is reported once, by port and serial
+// number, and the next device is still written.
+struct RefusedCase {
+  const char* Label;
+  enum { DENY_PARAMETERS, DENY_INSTANCE, REMOVE_PARAMETERS } How;
+};
+
+TEST_F(SettingsStoreTest, ReportsADeviceItCannotWriteAndGoesOn) {
+  const RefusedCase cases[] = {
+      {"Device Parameters denies writes", RefusedCase::DENY_PARAMETERS},
+      {"instance key denies writes", RefusedCase::DENY_INSTANCE},
+      {"Device Parameters removed after reading", RefusedCase::REMOVE_PARAMETERS},
+  };
+  for (const RefusedCase& c : cases) {
+    SCOPED_TRACE(c.Label);
+    StartOver();
+    AddRegisteredDevice(FtdiDeviceId, Serial, "COM5", true);
+    AddRegisteredDevice(FtdiDeviceId, OtherSerial, "COM6", true);
+    std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+    std::string otherParams = DeviceKey(FtdiDeviceId, OtherSerial, true);
+    UseInventory({MakeRecord(FtdiDeviceId, Serial), MakeRecord(FtdiDeviceId, OtherSerial)});
+    ReadDeviceSettings();
+    ASSERT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+
+    if (c.How == RefusedCase::DENY_PARAMETERS) DenyWrites(params);
+    if (c.How == RefusedCase::DENY_INSTANCE) DenyWrites(DeviceKey(FtdiDeviceId, Serial));
+    if (c.How == RefusedCase::REMOVE_PARAMETERS) DeleteKeyTree(params);
+    for (DeviceRecord& r : records) {
+      r.LatencyTimer = 2;
+      SetSerialEnumerator(&r, false);
+    }
+
+    EXPECT_EQ(0, WriteDeviceSettings());
+
+    ExpectOneMessage("Cannot write the settings of COM5 (serial FT12AB34A)");
+    EXPECT_EQ(2u, ReadDword(otherParams, "LatencyTimer"));
+    EXPECT_FALSE(ValueExists(DeviceKey(FtdiDeviceId, OtherSerial), "UpperFilters"));
+    if (c.How == RefusedCase::DENY_PARAMETERS) {
+      EXPECT_EQ(16u, ReadDword(params, "LatencyTimer"));
+    }
+    if (c.How == RefusedCase::DENY_INSTANCE) {
+      EXPECT_EQ(2u, ReadDword(params, "LatencyTimer"));
+      EXPECT_TRUE(ValueExists(DeviceKey(FtdiDeviceId, Serial), "UpperFilters"));
+    }
+  }
+}
+
+TEST_F(SettingsStoreTest, FailureMessageWithoutPortNameNamesTheSerial) {
+  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+  records[0].LatencyTimer = 5;
+  records[0].KnownSettings = KNOWN_LATENCY_TIMER;
+
+  EXPECT_EQ(0, WriteDeviceSettings());
+
+  ExpectOneMessage("Cannot write the settings of the device with serial FT12AB34A");
+  EXPECT_FALSE(KeyExists(DeviceKey(FtdiDeviceId, Serial)));
+}
+
+// --- Ignore Hardware Serial Number -----------------------------------------
+
+const char* const IgnoreNames[] = {"IgnoreHWSerNum04036001", "IgnoreHWSerNum04036010",
+                                   "IgnoreHWSerNum04036011"};
+
+class IgnoreSerialTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    hadUsbFlags = KeyExists(UsbFlagsKeyPath);
+  }
+  void TearDown() override {
+    if (!hadUsbFlags) DeleteKeyTree(UsbFlagsKeyPath);  // Wine has none of its own
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+      RegDeleteValueA(key, "Unrelated");
+      RegCloseKey(key);
+    }
+    RegistryTest::TearDown();
+  }
+  bool hadUsbFlags = false;
+};
+
+TEST_F(IgnoreSerialTest, AnyOneOfTheThreeValuesChecksTheBox) {
+  struct Case {
+    const char* Present;  // nullptr: none
+    size_t Size;          // any data counts
+    bool Checked;
+  };
+  const Case cases[] = {{nullptr, 0, false},       {IgnoreNames[0], 1, true},
+                        {IgnoreNames[1], 1, true}, {IgnoreNames[2], 1, true},
+                        {IgnoreNames[2], 65, true}, {nullptr, 0, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Present ? c.Present : "none");
+    ResetFtdiRegistry();
+    SetDword(UsbFlagsKeyPath, "Unrelated", 1);  // Wine has no UsbFlags key of its own
+    if (c.Present) SetBinary(UsbFlagsKeyPath, c.Present, std::vector<unsigned char>(c.Size, 0));
+    EXPECT_EQ(c.Checked, ReadIgnoreSerialSetting());
+    EXPECT_EQ(c.Checked, IgnoreSerialChecked);
+  }
+}
+
+TEST_F(IgnoreSerialTest, SetWritesAllThreeAndDeleteRemovesAllThree) {
+  SetDword(UsbFlagsKeyPath, "Unrelated", 1);
+
+  EXPECT_EQ(1, ApplyIgnoreSerialSetting(true));
+  for (const char* name : IgnoreNames) {
+    DWORD type = 0;
+    EXPECT_EQ(std::vector<unsigned char>{0x01}, Stored(UsbFlagsKeyPath, name, &type)) << name;
+    EXPECT_EQ(DWORD(REG_BINARY), type) << name;
+  }
+  EXPECT_TRUE(ReadIgnoreSerialSetting());
+
+  EXPECT_EQ(1, ApplyIgnoreSerialSetting(false));
+  for (const char* name : IgnoreNames) EXPECT_FALSE(ValueExists(UsbFlagsKeyPath, name)) << name;
+  EXPECT_TRUE(ValueExists(UsbFlagsKeyPath, "Unrelated"));
+  EXPECT_FALSE(ReadIgnoreSerialSetting());
+
+  // Deleting values that do not exist is no error.
+  EXPECT_EQ(1, DeleteIgnoreSerialValues());
+  EXPECT_TRUE(RecordedMessages.empty());
+}
+
+TEST_F(IgnoreSerialTest, WithoutTheKeyTheLastStateStaysAndSetFails) {
+  SetBinary(UsbFlagsKeyPath, IgnoreNames[1], {0x01});
+  ASSERT_TRUE(ReadIgnoreSerialSetting());
+  DeleteKeyTree(UsbFlagsKeyPath);
+
+  EXPECT_TRUE(ReadIgnoreSerialSetting());
+  EXPECT_EQ(0, SetIgnoreSerialValues());
+  EXPECT_EQ(1, DeleteIgnoreSerialValues());
+  EXPECT_FALSE(KeyExists(UsbFlagsKeyPath));
+
+  SetDword(UsbFlagsKeyPath, "Unrelated", 1);
+  EXPECT_FALSE(ReadIgnoreSerialSetting());
+}
+
+}  // namespace
