@@ -1,17 +1,29 @@
 #include "app/sub_dialogs.h"
 
-#include "devices/inventory.h"
 #include "main_window_ids.h"
 
 void RunSubDialogCommand(int id) {
   switch (id) {
     case IDB_BAUD_RATE_MAPPINGS:
+      RunBaudRateMappingCommand();
+      break;
     case IDB_BUFFERED_WRITES:
+      RunBufferedWritesCommand();
+      break;
     case IDB_RENAME_COM_PORT:
+      RunRenameComPortCommand();
+      break;
     case IDM_SAVE_CONFIGURATION:
+      RunSaveConfigurationCommand();
+      break;
     case IDM_LOAD_CONFIGURATION:
-      // These work on the selected port.
-      if (SelectedIndex == -1) ShowNoSelection();
+      RunLoadConfigurationCommand();
+      break;
+    case IDM_ABOUT:
+      RunAboutCommand();
+      break;
+    case IDM_VIEW_HELP:
+      RunViewHelpCommand();
       break;
     default:
       break;
