@@ -153,8 +153,7 @@ void CommitFields() {
     uint32_t value;
     if (ParseNumberField(text, field.Range, &value)) {
       // An unread value stays unwritten until the user gives it another one.
-      if (value != record->*field.Field || (record->KnownSettings & field.KnownBit))
-        record->KnownSettings |= field.KnownBit;
+      if (value != record->*field.Field) record->KnownSettings |= field.KnownBit;
       record->*field.Field = value;
     } else {
       SetNumberText(field.Id, record->*field.Field);
