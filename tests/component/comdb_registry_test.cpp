@@ -1,0 +1,154 @@
+// Reading and writing ComDB against Wine's registry: the value is kept whole,
+// only the bits the selected record's field changed are written back, and a
+// value that could not be read is never written.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "comdb/comdb_bits.h"
+#include "comdb/comdb_registry.h"
+#include "settings_test_support.h"
+
+namespace {
+
+// Stands for the dialog that owns the messages; the recording sink only
+// records it.
+HWND const Owner = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5108));
+
+// Byte 0 is 0x1F (COM1 to COM5 taken); the other bytes differ from each
+// other so that a shifted or dropped byte shows.
+std::vector<unsigned char> ComDbValue(size_t size) {
+  std::vector<unsigned char> value(size);
+  for (size_t i = 0; i < size; ++i) value[i] = static_cast<unsigned char>(0x1F + 37 * i);
+  return value;
+}
+
+std::vector<unsigned char> StoredComDb(DWORD* type = nullptr) {
+  std::vector<unsigned char> data;
+  EXPECT_TRUE(ReadValue(ComNameArbiterKeyPath, "ComDB", &data, type));
+  return data;
+}
+
+class ComDbRegistryTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    RegistryTest::SetUp();
+    SelectSecondRecord();
+  }
+  void TearDown() override {
+    SelectedIndex = -1;
+    RegistryTest::TearDown();
+  }
+  // For tables of cases: each case starts as a test does.
+  void Begin() {
+    StartOver();
+    SelectSecondRecord();
+  }
+
+  void SelectSecondRecord() {
+    // The second record is selected; the first shows any stray write.
+    UseInventory({MakeRecord(FtdiDeviceId, "FT12AB34A", "COM3"),
+                  MakeRecord(FtdiDeviceId, "FT55AA55A", "COM5")});
+    for (DeviceRecord& r : records) memset(r.ComDB, Marker, COMDB_SIZE);
+    SelectedIndex = 1;
+  }
+
+  void ExpectMessages(const std::vector<std::string>& texts) {
+    EXPECT_EQ(texts, RecordedTexts());
+    for (const RecordedMessage& m : RecordedMessages) {
+      EXPECT_EQ(Owner, m.Owner);
+      EXPECT_EQ("ERROR", m.Caption);
+      EXPECT_EQ(UINT(MB_ICONERROR | MB_OK), m.Style);
+    }
+  }
+};
+
+// COM5 renamed to COM7: mask 0x10 of byte 0 cleared, 0x40 set. Whatever the
+// value's length, the rest comes back as it was; a short value grows to the
+// field's 32 bytes.
+TEST_F(ComDbRegistryTest, RenameChangesOnlyItsTwoBitsAtAnyLength) {
+  for (size_t length : {8u, 32u, 64u, 300u}) {
+    SCOPED_TRACE(length);
+    Begin();
+    std::vector<unsigned char> value = ComDbValue(length);
+    SetBinary(ComNameArbiterKeyPath, "ComDB", value);
+
+    ASSERT_EQ(1, ReadComDb(Owner));
+    std::vector<unsigned char> field = value;
+    field.resize(COMDB_SIZE, 0);
+    EXPECT_EQ(field, Bytes(records[1].ComDB, COMDB_SIZE));
+    EXPECT_EQ(std::vector<unsigned char>(COMDB_SIZE, Marker), Bytes(records[0].ComDB, COMDB_SIZE));
+
+    ReserveComNumber(records[1].ComDB, 7);
+    ReleaseComNumber(records[1].ComDB, 5);
+    ASSERT_EQ(1, WriteComDb(Owner));
+
+    std::vector<unsigned char> expected = value;
+    expected.resize(length < 32 ? 32 : length, 0);
+    expected[0] = 0x4F;
+    DWORD type = 0;
+    EXPECT_EQ(expected, StoredComDb(&type));
+    EXPECT_EQ(DWORD(REG_BINARY), type);
+    ExpectMessages({});
+  }
+}
+
+// Neither read leaves anything to write: the field keeps its bytes and the
+// registry stays as it was.
+TEST_F(ComDbRegistryTest, UnreadableComDbIsReportedAndNeverWritten) {
+  struct Case {
+    const char* Name;
+    bool MakeKey;
+    const char* ReadMessage;
+  } cases[] = {
+      {"key missing", false, "Can't open Key: COM Name Arbiter"},
+      {"value missing", true, "Can't open COMDB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Begin();
+    if (c.MakeKey) SetDword(ComNameArbiterKeyPath, "Other", 1);
+
+    EXPECT_EQ(0, ReadComDb(Owner));
+    EXPECT_EQ(std::vector<unsigned char>(COMDB_SIZE, Marker), Bytes(records[1].ComDB, COMDB_SIZE));
+    ReserveComNumber(records[1].ComDB, 7);
+    EXPECT_EQ(0, WriteComDb(Owner));
+
+    ExpectMessages({c.ReadMessage, "Can't open COMDB"});
+    EXPECT_EQ(c.MakeKey, KeyExists(ComNameArbiterKeyPath));
+    EXPECT_FALSE(ValueExists(ComNameArbiterKeyPath, "ComDB"));
+  }
+}
+
+// A value read earlier must not be written back once a later read failed:
+// somebody else may have changed ComDB in between.
+TEST_F(ComDbRegistryTest, FailedReadForgetsTheValueReadBefore) {
+  SetBinary(ComNameArbiterKeyPath, "ComDB", ComDbValue(64));
+  ASSERT_EQ(1, ReadComDb(Owner));
+  DeleteKeyTree(ComNameArbiterKeyPath);
+  EXPECT_EQ(0, ReadComDb(Owner));
+  std::vector<unsigned char> theirs(32, 0xA5);
+  SetBinary(ComNameArbiterKeyPath, "ComDB", theirs);
+
+  EXPECT_EQ(0, WriteComDb(Owner));
+
+  EXPECT_EQ(theirs, StoredComDb());
+  ExpectMessages({"Can't open Key: COM Name Arbiter", "Can't open COMDB"});
+}
+
+TEST_F(ComDbRegistryTest, RefusedWriteIsReportedAndLeavesTheValue) {
+  std::vector<unsigned char> value = ComDbValue(64);
+  SetBinary(ComNameArbiterKeyPath, "ComDB", value);
+  ASSERT_EQ(1, ReadComDb(Owner));
+  DenyWrites(ComNameArbiterKeyPath);
+  ReserveComNumber(records[1].ComDB, 7);
+
+  EXPECT_EQ(0, WriteComDb(Owner));
+
+  ExpectMessages({"Can't open Key: COM Name Arbiter"});
+  EXPECT_EQ(value, StoredComDb());
+}
+
+}  // namespace
