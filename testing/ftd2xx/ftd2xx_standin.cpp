@@ -17,7 +17,7 @@ enum {
   FT_DEVICE_NOT_FOUND = 2,
   FT_IO_ERROR = 4,
   FT_INVALID_PARAMETER = 6,
-  MAX_DEVICES = 64,
+  MAX_DEVICES = 4096,  // enough for the start-up measurement with 1000 adapters
   MAX_FAILURES = 64,
   SERIAL_SIZE = 16,       // the vendor's serial-number buffer, NUL included
   DESCRIPTION_SIZE = 64,  // the vendor's description buffer, NUL included
@@ -170,13 +170,15 @@ int DetailFails(const StandinList* list, DWORD index) {
   return 0;
 }
 
-// One list per call; static so that a large list does not sit on the stack.
+// Static so that a large list does not sit on the stack.
 StandinList CurrentList;
+bool ListTaken;
 
 }  // namespace
 
 extern "C" ULONG WINAPI FT_CreateDeviceInfoList(DWORD* numDevs) {
   LoadList(&CurrentList);
+  ListTaken = true;
   ULONG status = CurrentList.ListStatus;
   if (!numDevs) {
     status = FT_INVALID_PARAMETER;
@@ -193,7 +195,9 @@ extern "C" ULONG WINAPI FT_CreateDeviceInfoList(DWORD* numDevs) {
 extern "C" ULONG WINAPI FT_GetDeviceInfoDetail(DWORD index, DWORD* flags, DWORD* type, DWORD* id,
                                                 DWORD* locId, void* serialNumber,
                                                 void* description, void** handle) {
-  LoadList(&CurrentList);
+  // Details come from the list the last FT_CreateDeviceInfoList took, as
+  // with the vendor's library.
+  if (!ListTaken) LoadList(&CurrentList);
   ULONG status = FT_OK;
   if (!flags || !type || !id || !locId || !serialNumber || !description || !handle) {
     status = FT_INVALID_PARAMETER;
