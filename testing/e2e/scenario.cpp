@@ -15,7 +15,35 @@ std::string SaveFailureScreenshot(const std::string& name) {
   return SaveScreenshot(path, nullptr) ? path : "";
 }
 
+// Wine closes its virtual desktop when the last program with a window on it
+// ends; a program started in that moment finds no desktop and its dialog
+// fails. A window of our own, on a thread that keeps answering messages,
+// holds the desktop open for the whole run.
+static DWORD WINAPI KeepDesktopOpen(void*) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "PortmeldDesktopKeeper";
+  RegisterClassA(&windowClass);
+  HWND keeper = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, windowClass.lpszClassName, "",
+                                WS_POPUP, -10, -10, 1, 1, nullptr, nullptr,
+                                windowClass.hInstance, nullptr);
+  ShowWindow(keeper, SW_SHOWNOACTIVATE);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+  return 0;
+}
+
+static void EnsureDesktopKept() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  HANDLE thread = CreateThread(nullptr, 0, KeepDesktopOpen, nullptr, 0, nullptr);
+  if (thread) CloseHandle(thread);
+}
+
 void E2eScenario::SetUp() {
+  EnsureDesktopKept();
   InitSession(&App, CurrentTestName());
   ResetFtdiRegistry();
   // What every Windows machine has and a fresh Wine prefix may lack: the

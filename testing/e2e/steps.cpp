@@ -222,3 +222,8 @@ int RunSteps(AppSession* app, const std::vector<Step>& steps) {
   }
   return 1;
 }
+
+std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}

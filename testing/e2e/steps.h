@@ -69,6 +69,9 @@ struct Step {
   std::string Caption;
 };
 
+// The steps of the first table followed by those of the second.
+std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second);
+
 // How a step shows in a failure report: {Click 1003}.
 std::string DescribeStep(const Step& step);
 

@@ -6,24 +6,11 @@
 #include "about_box_ids.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 const char AboutTitle[] = "About";
-
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-const std::vector<Step> Start = {{Do::Launch}, {Do::Window, 0, MainTitle}, {Do::NoMessage}};
-
-const std::vector<Step> CancelAndExit = {
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, 0, "0"},
-};
 
 struct ChildSearch {
   const char* Text;  // a static with this text, or null for the picture

@@ -13,12 +13,10 @@
 #include "listview_remote.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-// Texts as the user sees them, written out here rather than taken from the
-// program's headers, so that a wrong one in the program shows.
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 const char BaudTitle[] = "Baud Rate Mapping";
 const char NotValid[] = "Not Valid Input   ";
 
@@ -63,11 +61,6 @@ void SetEntry(std::vector<unsigned char>* config, int entry, uint32_t value) {
     (*config)[4 * entry + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 // Start, pick a port, open the dialog.
 std::vector<Step> OpenForRow(const char* row) {
   return {{Do::Launch},
@@ -81,13 +74,6 @@ std::vector<Step> OpenForRow(const char* row) {
 const std::vector<Step> Reopen = {{Do::Window, 0, MainTitle},
                                   {Do::Click, IDB_BAUD_RATE_MAPPINGS},
                                   {Do::Window, 0, BaudTitle}};
-
-const std::vector<Step> CancelAndExit = {
-    {Do::Window, 0, MainTitle},
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, 0, "0"},
-};
 
 // Generate for a typed rate; the two result fields as they should read.
 std::vector<Step> Generate(const char* typed, const char* closest, const char* error) {

@@ -11,12 +11,10 @@
 #include "listview_remote.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-// Texts as the user sees them, written out here rather than taken from the
-// program's headers, so that a wrong one in the program shows.
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 const char BufwriteTitle[] = "Buffered Writes Configuration";
 
 const uint32_t Ft232r = 0x04036001;
@@ -55,11 +53,6 @@ void ExpectStored(const Values& expected) {
   EXPECT_EQ(expected.Latency, ReadDword(Params(), "WriteLatency"));
 }
 
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
 const std::vector<Step> Open = {{Do::Launch},
                                 {Do::Window, 0, MainTitle},
                                 {Do::NoMessage},
@@ -71,13 +64,6 @@ const std::vector<Step> Open = {{Do::Launch},
 const std::vector<Step> Reopen = {{Do::Window, 0, MainTitle},
                                   {Do::Click, IDB_BUFFERED_WRITES},
                                   {Do::Window, 0, BufwriteTitle}};
-
-const std::vector<Step> CancelAndExit = {
-    {Do::Window, 0, MainTitle},
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, 0, "0"},
-};
 
 // The three edits, as the dialog shows them.
 std::vector<Step> Shows(const char* size, const char* threshold, const char* latency) {

@@ -10,6 +10,7 @@
 #include "devices/registry_paths.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
@@ -95,11 +96,6 @@ int ClickArrow(AppSession* app, Arrow arrow) {
   PostMessageA(arrows, WM_LBUTTONDOWN, MK_LBUTTON, at);
   PostMessageA(arrows, WM_LBUTTONUP, 0, at);
   return Settle(app);
-}
-
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
 }
 
 const std::vector<Step> StartAndRenameCom5 = {

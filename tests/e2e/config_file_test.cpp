@@ -8,10 +8,10 @@
 
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 const char SaveTitle[] = "Save As";  // the common dialogs' own captions
 const char OpenTitle[] = "Open";
 const int FileNameBox = 0x47C;  // cmb13: the explorer-style dialogs' file name
@@ -31,19 +31,6 @@ void SeedBench() {
 std::string Com5Params() { return DeviceKey(Ft232r, "FT12AB34A", true); }
 std::string Com6Params() { return DeviceKey(Ft2232, "FT55AA55B", true); }
 std::string Com6Instance() { return DeviceKey(Ft2232, "FT55AA55B", false); }
-
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-const std::vector<Step> Start = {{Do::Launch}, {Do::Window, 0, MainTitle}, {Do::NoMessage}};
-
-const std::vector<Step> CancelAndExit = {
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, 0, "0"},
-};
 
 // Choosing a file in the dialog that the previous step opened.
 std::vector<Step> ChooseFile(const char* dialog, const std::string& path) {

@@ -10,10 +10,10 @@
 #include "baud/alias.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 
 // Three adapters on the bench: COM5 and COM6 attached, COM8 attached but held
 // open by another program, COM7 registered but unplugged.
@@ -37,19 +37,6 @@ void SeedBench() {
 
 std::string Com5Params() { return DeviceKey(Ft232r, "FT12AB34A", true); }
 std::string Com6Params() { return DeviceKey(Ft2232, "FT55AA55B", true); }
-
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-const std::vector<Step> Start = {{Do::Launch}, {Do::Window, 0, MainTitle}, {Do::NoMessage}};
-
-const std::vector<Step> CancelAndExit = {
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, 0, "0"},
-};
 
 int CountLogLines(const char* start) {
   std::string log = ReadStandinLog();

@@ -9,12 +9,10 @@
 
 #include "e2e/scenario.h"
 #include "main_window_ids.h"
+#include "stories.h"
 
 namespace {
 
-// The window title as the user sees it, written out here rather than taken
-// from the program's header, so that a wrong title in the program shows.
-const char MainTitle[] = "Orvane Portmeld Configurator 1.0";
 const char NoDevices[] = "No active FTDI devices found";
 
 std::string Padded(const char* caption, size_t blanks) {
@@ -69,18 +67,6 @@ std::vector<Step> DeviceControlsDisabled() {
   for (int id : DeviceControls) steps.push_back({Do::ExpectDisabled, id});
   return steps;
 }
-
-std::vector<Step> Then(std::vector<Step> first, const std::vector<Step>& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-// Cancel, confirmed: the program ends with 0 and writes nothing.
-const std::vector<Step> CancelAndExit = {
-    {Do::Click, IDB_CANCEL},
-    {Do::Message, IDOK, "Abort Configuration?\nUnsaved Data will be lost", "Warning"},
-    {Do::ExpectExit, "0"},
-};
 
 }  // namespace
 
