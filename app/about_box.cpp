@@ -47,10 +47,8 @@ static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 void RunAboutCommand() {
-  INT_PTR result =
-      DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ABOUT), MainWindow, AboutProc, 0);
+  RunSubDialog(IDD_ABOUT, AboutProc);
   AboutBox = nullptr;
-  if (result == -1) ShowDialogFailed();
 }
 
 void RunViewHelpCommand() {

@@ -1,6 +1,13 @@
 #include "app/sub_dialogs.h"
 
 #include "main_window_ids.h"
+#include "platform/ui.h"
+
+void RunSubDialog(int resource, DLGPROC procedure) {
+  INT_PTR result =
+      DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(resource), MainWindow, procedure, 0);
+  if (result != 1) ShowDialogFailed();
+}
 
 void RunSubDialogCommand(int id) {
   switch (id) {

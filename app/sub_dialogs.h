@@ -2,10 +2,17 @@
 // lives with its subsystem; the Main window dispatches to them.
 #pragma once
 
+#include <windows.h>
+
 // "Please select COM-Port" / "No Selection".
 void ShowNoSelection();
 // "Dialog failed!" / "Error".
 void ShowDialogFailed();
+
+// Runs a dialog resource modally, owned by the Main window. Every dialog of
+// the program ends with 1, so any other result means it never ran: that is
+// reported with "Dialog failed!".
+void RunSubDialog(int resource, DLGPROC procedure);
 
 void RunBaudRateMappingCommand();    // baud/baud_dialog.cpp
 void RunBufferedWritesCommand();     // bufwrite/bufwrite_dialog.cpp

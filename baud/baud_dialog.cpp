@@ -208,9 +208,7 @@ void RunBaudRateMappingCommand() {
     ShowNoSelection();
     return;
   }
-  if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BAUD_RATE_MAPPING), MainWindow,
-                      BaudRateMappingProc, 0) == -1)
-    ShowDialogFailed();
+  RunSubDialog(IDD_BAUD_RATE_MAPPING, BaudRateMappingProc);
 
   // The record may hold another alias table now: show it afresh.
   ShowOpenPortCount();

@@ -111,7 +111,5 @@ void RunBufferedWritesCommand() {
     ShowNoSelection();
     return;
   }
-  if (DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BUFFERED_WRITES), MainWindow,
-                      BufferedWritesProc, 0) == -1)
-    ShowDialogFailed();
+  RunSubDialog(IDD_BUFFERED_WRITES, BufferedWritesProc);
 }

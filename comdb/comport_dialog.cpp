@@ -248,11 +248,8 @@ void RunRenameComPortCommand() {
     ShowNoSelection();
     return;
   }
-  INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_COM_PORT), MainWindow,
-                                   ComPortDialogProc, 0);
+  RunSubDialog(IDD_COM_PORT, ComPortDialogProc);
   Ready = false;
-  // The dialog always ends with 1: 0 (no owner) and -1 mean it never ran.
-  if (result == 0 || result == -1) ShowDialogFailed();
   // Reads the new PortName back and drops the selection, whatever happened.
   RefreshDeviceList();
 }

@@ -20,6 +20,9 @@ DWORD ReadDword(const std::string& path, const char* name);  // 0xDEADBEEF when 
 bool ValueExists(const std::string& path, const char* name);
 bool KeyExists(const std::string& path);
 void DeleteKeyTree(const std::string& path);
+// Everyone is refused KEY_SET_VALUE on the key (Wine enforces it: error 5 for
+// an open with KEY_ALL_ACCESS), or allowed everything again.
+void RefuseWrites(const std::string& path, bool refuse);
 
 // "SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+FT12AB34A\0000"
 // (and its "\Device Parameters" when params is true).
@@ -32,6 +35,10 @@ void AddRegisteredDevice(uint32_t deviceId, const char* serial, const char* port
                          bool serenum = false);
 // Removes FTDIBUS, the UsbFlags ignore-serial values and COM Name Arbiter.
 void ResetFtdiRegistry();
+
+// A whole file's bytes (empty when it cannot be read), and writing them.
+std::vector<unsigned char> ReadBytes(const std::string& path);
+bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 
 // The D2XX stand-in's device list (format: testing/ftd2xx/README.md),
 // written to a file that PORTMELD_D2XX_DEVICES names; the call log is

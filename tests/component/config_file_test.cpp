@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "component/recording_messages.h"
+#include "component/registry_fixture.h"
 #include "configfile/config_file.h"
 #include "devices/settings_rules.h"
 
@@ -64,30 +65,6 @@ class ConfigFileTest : public ::testing::Test {
 
   std::string PathOf(const char* name) const { return folder + "\\" + name; }
 
-  void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
-    DWORD written = 0;
-    if (!bytes.empty())
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(bytes.size(), written);
-  }
-
-  static std::vector<unsigned char> ReadBytes(const std::string& path) {
-    std::vector<unsigned char> bytes;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    unsigned char buffer[512];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-      bytes.insert(bytes.end(), buffer, buffer + got);
-    CloseHandle(file);
-    return bytes;
-  }
-
   // The names in the test folder, to see that no temporary file is left.
   std::vector<std::string> FolderContents() const {
     std::vector<std::string> names;
@@ -131,7 +108,9 @@ TEST_F(ConfigFileTest, SaveWritesTheWholeImageInPlaceOfAnyOldFile) {
     SCOPED_TRACE(c.Label);
     std::string path = PathOf("Config_COM5.dat");
     DeleteFileA(path.c_str());
-    if (c.OldSize) WriteBytes(path, std::vector<unsigned char>(c.OldSize, 0x5A));
+    if (c.OldSize) {
+      ASSERT_TRUE(WriteBytes(path, std::vector<unsigned char>(c.OldSize, 0x5A)));
+    }
     ClearRecordedMessages();
     DeviceRecord record = SavedRecord();
 
@@ -164,12 +143,12 @@ TEST_F(ConfigFileTest, AFailedSaveIsReportedAndKeepsWhatWasThere) {
     SetUp();
     std::string path = PathOf(c.Target);
     if (c.Before == READ_ONLY_FILE) {
-      WriteBytes(path, old);
+      ASSERT_TRUE(WriteBytes(path, old));
       ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
     }
     HANDLE held = INVALID_HANDLE_VALUE;
     if (c.Before == HELD_OPEN) {
-      WriteBytes(path, old);
+      ASSERT_TRUE(WriteBytes(path, old));
       held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
       ASSERT_NE(INVALID_HANDLE_VALUE, held);
     }
@@ -197,7 +176,7 @@ TEST_F(ConfigFileTest, LoadTakesTheFirstRecordOfAFileOfAnyLengthFromEightyFour) 
     std::vector<unsigned char> bytes = image;
     bytes.insert(bytes.end(), extra, 0xFF);
     std::string path = PathOf("load.dat");
-    WriteBytes(path, bytes);
+    ASSERT_TRUE(WriteBytes(path, bytes));
     ClearRecordedMessages();
     DeviceRecord record = MarkedRecord();
     record.KnownSettings = 0;
@@ -236,8 +215,10 @@ TEST_F(ConfigFileTest, ALoadThatFailsLeavesEveryValueOfTheRecord) {
     std::string path = PathOf("short.dat");
     DeleteFileA(path.c_str());
     const std::vector<unsigned char> image = ExpectedImage();
-    if (c.Size >= 0)
-      WriteBytes(path, std::vector<unsigned char>(image.begin(), image.begin() + c.Size));
+    if (c.Size >= 0) {
+      ASSERT_TRUE(
+          WriteBytes(path, std::vector<unsigned char>(image.begin(), image.begin() + c.Size)));
+    }
     ClearRecordedMessages();
     const DeviceRecord before = MarkedRecord();
     DeviceRecord record = before;

@@ -64,42 +64,16 @@ class RegistryTest : public ::testing::Test {
     Inventory.count = static_cast<uint32_t>(records.size());
   }
 
-  // Everyone is denied KEY_SET_VALUE on the key (Wine enforces it: error 5
-  // for an open with KEY_ALL_ACCESS); everything else stays allowed.
+  // Refused until the test ends.
   void DenyWrites(const std::string& path) {
     deniedKeys.push_back(path);
-    SetDacl(path, true);
+    RefuseWrites(path, true);
   }
-  void AllowWrites(const std::string& path) { SetDacl(path, false); }
+  void AllowWrites(const std::string& path) { RefuseWrites(path, false); }
 
   std::vector<DeviceRecord> records;
 
  private:
-  static void SetDacl(const std::string& path, bool deny) {
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                         &everyone));
-    alignas(DWORD) unsigned char aclBuffer[256];
-    PACL acl = reinterpret_cast<PACL>(aclBuffer);
-    ASSERT_TRUE(InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION));
-    if (deny) {
-      ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, KEY_SET_VALUE, everyone));
-    }
-    ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone));
-    SECURITY_DESCRIPTOR sd;
-    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key))
-        << path;
-    LONG rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
-    RegCloseKey(key);
-    FreeSid(everyone);
-    ASSERT_EQ(ERROR_SUCCESS, rc) << path;
-  }
-
   std::vector<std::string> deniedKeys;
 };
 

@@ -59,28 +59,6 @@ std::string StoredString(const std::string& path, const char* name) {
   return std::string(data.begin(), data.end()).c_str();
 }
 
-// Everyone is refused KEY_SET_VALUE on the key, or allowed everything again.
-void RefuseWrites(const std::string& path, bool refuse) {
-  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-  PSID everyone = nullptr;
-  ASSERT_TRUE(
-      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
-  alignas(DWORD) unsigned char aclBuffer[256];
-  PACL acl = reinterpret_cast<PACL>(aclBuffer);
-  ASSERT_TRUE(InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION));
-  if (refuse) {
-    ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, KEY_SET_VALUE, everyone));
-  }
-  ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone));
-  SECURITY_DESCRIPTOR sd;
-  ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
-  ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
-  HKEY key;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key));
-  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
-  RegCloseKey(key);
-  FreeSid(everyone);
-}
 
 enum Arrow { UP, DOWN };
 
