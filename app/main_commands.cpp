@@ -14,11 +14,6 @@
 #include "main_window_ids.h"
 #include "platform/ui.h"
 
-static HWND Control(int id) { return GetDlgItem(MainWindow, id); }
-
-static bool IsChecked(int id) {
-  return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
 
 void ShowNoSelection() {
   MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
@@ -38,7 +33,7 @@ static void EndMainWindow() {
 }
 
 static void RereadSelection() {
-  int row = (int)SendMessageA(Control(IDL_DEVICES), LB_GETCURSEL, 0, 0);
+  int row = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCURSEL, 0, 0);
   SelectedIndex = row == LB_ERR ? -1 : DeviceOfRow(row);
 }
 
@@ -59,7 +54,7 @@ static void WriteAllSettings() {
     CommitFields();
     WriteDeviceSettings();
   }
-  ApplyIgnoreSerialSetting(IsChecked(IDX_IGNORE_SERIAL));
+  ApplyIgnoreSerialSetting(IsMainBoxChecked(IDX_IGNORE_SERIAL));
 }
 
 // Who each record is, to tell whether a re-read inventory still matches
@@ -100,7 +95,7 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
     same = SameIdentity(before[i], IdentityOf(&Inventory.Records[i]));
   if (same) return;
 
-  SendMessageA(Control(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
+  SendMessageA(MainControl(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
   AddDeviceRows();
   SelectedIndex = -1;
   if (selected)
@@ -111,11 +106,9 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
         break;
       }
   if (SelectedIndex != -1) {
-    SendMessageA(Control(IDL_DEVICES), LB_SETCURSEL, RowOfDevice(SelectedIndex), 0);
+    SelectRowOfDevice(SelectedIndex);
   } else {
-    for (const NumberFieldControl& field : NumberFields) EnableWindow(Control(field.Id), FALSE);
-    for (const OptionBoxControl& box : OptionBoxes) EnableWindow(Control(box.Id), FALSE);
-    EnableWindow(Control(IDX_SERIAL_ENUMERATOR), FALSE);
+    DisableDeviceControls();
   }
 }
 
@@ -178,7 +171,7 @@ void OnMainCommand(HWND, int id, int notification) {
       break;
     case IDX_SHOW_DISCONNECTED:
       if (notification != BN_CLICKED) break;
-      Inventory.ShowDisconnected = IsChecked(IDX_SHOW_DISCONNECTED);
+      Inventory.ShowDisconnected = IsMainBoxChecked(IDX_SHOW_DISCONNECTED);
       RefreshDeviceList();
       break;
     case IDB_CLOSE_ALL_PORTS:

@@ -64,20 +64,20 @@ static const TooltipText Tooltips[] = {
     {IDE_LATENCY_TIMER, "The latency timer is a form of time-out mechanism for the read buffer"},
 };
 
-static HWND Control(int id) { return GetDlgItem(MainWindow, id); }
+HWND MainControl(int id) { return GetDlgItem(MainWindow, id); }
 
-static bool IsChecked(int id) {
-  return SendMessageA(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+bool IsMainBoxChecked(int id) {
+  return SendMessageA(MainControl(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 static void SetCheck(int id, bool on) {
-  SendMessageA(Control(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+  SendMessageA(MainControl(id), BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 static void SetNumberText(int id, uint32_t value) {
   char text[16];
   snprintf(text, sizeof text, "%d", (int)value);
-  SetWindowTextA(Control(id), text);
+  SetWindowTextA(MainControl(id), text);
 }
 
 DeviceRecord* SelectedRecord() {
@@ -87,13 +87,17 @@ DeviceRecord* SelectedRecord() {
 
 int DeviceOfRow(int row) {
   if (row < 0) return -1;
-  LRESULT index = SendMessageA(Control(IDL_DEVICES), LB_GETITEMDATA, row, 0);
+  LRESULT index = SendMessageA(MainControl(IDL_DEVICES), LB_GETITEMDATA, row, 0);
   if (index == LB_ERR || index < 0 || (uint32_t)index >= Inventory.count) return -1;
   return (int)index;
 }
 
+void SelectRowOfDevice(int index) {
+  SendMessageA(MainControl(IDL_DEVICES), LB_SETCURSEL, (WPARAM)RowOfDevice(index), 0);
+}
+
 int RowOfDevice(int index) {
-  int rows = (int)SendMessageA(Control(IDL_DEVICES), LB_GETCOUNT, 0, 0);
+  int rows = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCOUNT, 0, 0);
   for (int row = 0; row < rows; row++)
     if (DeviceOfRow(row) == index) return row;
   return -1;
@@ -102,11 +106,11 @@ int RowOfDevice(int index) {
 void ShowOpenPortCount() {
   char text[64];
   snprintf(text, sizeof text, "Open COM Ports: %i", (int)Inventory.OpenPortCount);
-  SetWindowTextA(Control(IDE_STATUS), text);
+  SetWindowTextA(MainControl(IDE_STATUS), text);
 }
 
 void ShowIgnoreSerialSetting() {
-  SendMessageA(Control(IDX_IGNORE_SERIAL), BM_SETCHECK, ReadIgnoreSerialSetting() ? 1 : 0, 0);
+  SendMessageA(MainControl(IDX_IGNORE_SERIAL), BM_SETCHECK, ReadIgnoreSerialSetting() ? 1 : 0, 0);
 }
 
 // One row for every record whose PortName starts with 'C'; the row's item
@@ -114,17 +118,17 @@ void ShowIgnoreSerialSetting() {
 void AddDeviceRows() {
   for (uint32_t i = 0; i < Inventory.count; i++)
     if (Inventory.Records[i].PortName[0] == 'C')
-      SendMessageA(Control(IDL_DEVICES), LB_ADDSTRING, 0, (LPARAM)i);
+      SendMessageA(MainControl(IDL_DEVICES), LB_ADDSTRING, 0, (LPARAM)i);
 }
 
 void ClearDeviceControls() {
-  for (const NumberFieldControl& field : NumberFields) SetWindowTextA(Control(field.Id), "");
+  for (const NumberFieldControl& field : NumberFields) SetWindowTextA(MainControl(field.Id), "");
   for (const OptionBoxControl& box : OptionBoxes) SetCheck(box.Id, false);
   SetCheck(IDX_SERIAL_ENUMERATOR, false);
 }
 
-static void DisableDeviceControls() {
-  for (int id : DeviceControls) EnableWindow(Control(id), FALSE);
+void DisableDeviceControls() {
+  for (int id : DeviceControls) EnableWindow(MainControl(id), FALSE);
 }
 
 void ReportNoDevices() {
@@ -136,12 +140,12 @@ void CommitFields() {
   DeviceRecord* record = SelectedRecord();
   if (!record) return;
 
-  SetSerialEnumerator(record, IsChecked(IDX_SERIAL_ENUMERATOR));
+  SetSerialEnumerator(record, IsMainBoxChecked(IDX_SERIAL_ENUMERATOR));
 
   unsigned char before[CONFIG_DATA_SIZE];
   memcpy(before, record->ConfigData, sizeof before);
   for (const OptionBoxControl& box : OptionBoxes)
-    SetOptionBit(record->ConfigData, box.Bit, IsChecked(box.Id));
+    SetOptionBit(record->ConfigData, box.Bit, IsMainBoxChecked(box.Id));
   // A ConfigData the program could not read is only written once the user
   // actually changes one of its bits.
   if (memcmp(before, record->ConfigData, sizeof before) != 0)
@@ -149,7 +153,7 @@ void CommitFields() {
 
   for (const NumberFieldControl& field : NumberFields) {
     char text[64];
-    GetWindowTextA(Control(field.Id), text, sizeof text);
+    GetWindowTextA(MainControl(field.Id), text, sizeof text);
     uint32_t value;
     if (ParseNumberField(text, field.Range, &value)) {
       // An unread value stays unwritten until the user gives it another one.
@@ -166,7 +170,7 @@ void ShowSelectedDevice() {
   if (!record) return;
 
   char status[256];
-  SetWindowTextA(Control(IDE_STATUS), "");
+  SetWindowTextA(MainControl(IDE_STATUS), "");
   if (!Inventory.ShowDisconnected)
     snprintf(status, sizeof status, " %s, SN: %s,  ID: %x, LocalID: %x, Open COM Ports: %i",
              record->Description, record->SerialNumber, (unsigned)record->DeviceId,
@@ -174,14 +178,14 @@ void ShowSelectedDevice() {
   else
     snprintf(status, sizeof status, " SN: %s,  ID: %x", record->SerialNumber,
              (unsigned)record->DeviceId);
-  SetWindowTextA(Control(IDE_STATUS), status);
+  SetWindowTextA(MainControl(IDE_STATUS), status);
 
   for (const NumberFieldControl& field : NumberFields) {
-    EnableWindow(Control(field.Id), TRUE);
+    EnableWindow(MainControl(field.Id), TRUE);
     SetNumberText(field.Id, record->*field.Field);
   }
-  for (const OptionBoxControl& box : OptionBoxes) EnableWindow(Control(box.Id), TRUE);
-  EnableWindow(Control(IDX_SERIAL_ENUMERATOR), TRUE);
+  for (const OptionBoxControl& box : OptionBoxes) EnableWindow(MainControl(box.Id), TRUE);
+  EnableWindow(MainControl(IDX_SERIAL_ENUMERATOR), TRUE);
   for (const OptionBoxControl& box : OptionBoxes)
     SetCheck(box.Id, GetOptionBit(record->ConfigData, box.Bit));
   SetCheck(IDX_SERIAL_ENUMERATOR, IsSerialEnumeratorOn(record->UpperFilters));
@@ -211,8 +215,8 @@ int ListRegisteredWithSettings() {
 
 void RefreshDeviceList() {
   SelectedIndex = -1;
-  SetWindowTextA(Control(IDE_STATUS), "");
-  SendMessageA(Control(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
+  SetWindowTextA(MainControl(IDE_STATUS), "");
+  SendMessageA(MainControl(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
   ClearDeviceControls();
   DisableDeviceControls();
 
@@ -268,8 +272,8 @@ static void InitMainWindow(HWND window) {
     return;
   }
   ReadDeviceSettings();
-  SetWindowTextA(Control(IDE_STATUS), "");
-  SendMessageA(Control(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
+  SetWindowTextA(MainControl(IDE_STATUS), "");
+  SendMessageA(MainControl(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
   AddDeviceRows();
   ShowOpenPortCount();
 }
@@ -308,7 +312,7 @@ static BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
 
 static void OnSelectionChange() {
   CommitFields();
-  int row = (int)SendMessageA(Control(IDL_DEVICES), LB_GETCURSEL, 0, 0);
+  int row = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCURSEL, 0, 0);
   SelectedIndex = row == LB_ERR ? -1 : DeviceOfRow(row);
   if (SelectedIndex != -1) ShowSelectedDevice();
 }

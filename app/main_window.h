@@ -23,6 +23,8 @@ void ShowIgnoreSerialSetting();
 int DeviceOfRow(int row);
 // The list row that stands for a record; -1 when it has none.
 int RowOfDevice(int index);
+// Selects the row of a record in the list (none when it has no row).
+void SelectRowOfDevice(int index);
 void ShowPresetValues(bool serialEnumeratorOn);
 
 // Commands of the window's buttons and menu (main_commands.cpp).

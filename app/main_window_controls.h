@@ -23,6 +23,14 @@ struct OptionBoxControl {
 // In commit order: 1008 to 1012.
 extern const OptionBoxControl OptionBoxes[OPTION_BOX_COUNT];
 
+#include <windows.h>
+
+// A control of the Main window, and whether a box of it is checked.
+HWND MainControl(int id);
+bool IsMainBoxChecked(int id);
+// Disables the fields, boxes and status line that show a selected port.
+void DisableDeviceControls();
+
 // The record at SelectedIndex; nullptr when none (or past the inventory).
 DeviceRecord* SelectedRecord();
 // Registered listing plus settings: 1 listed, 0 no subkeys, -1 no FTDIBUS key.

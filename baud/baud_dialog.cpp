@@ -213,7 +213,6 @@ void RunBaudRateMappingCommand() {
   // The record may hold another alias table now: show it afresh.
   ShowOpenPortCount();
   ShowIgnoreSerialSetting();
-  SendMessageA(GetDlgItem(MainWindow, IDL_DEVICES), LB_SETCURSEL,
-               (WPARAM)RowOfDevice(SelectedIndex), 0);
+  SelectRowOfDevice(SelectedIndex);
   ShowSelectedDevice();
 }
