@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "baud/alias.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_rules.h"
@@ -91,6 +92,12 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key) {
     }
     record->KnownSettings |= value.Known;
   }
+  // An unreadable ConfigData stays unwritten until the user changes it. If he
+  // does (an option box, buffered writes, the alias dialog), the aliases
+  // written with it are the driver's standard ones, not zeros, which would
+  // send every standard rate to 3,000,000 baud.
+  if (!(record->KnownSettings & KNOWN_CONFIG_DATA))
+    memcpy(record->ConfigData + 4, DefaultAliasTable, ALIAS_TABLE_SIZE);
   // A name that fills all 16 bytes has no terminator: cut it, and do not
   // count the cut name as the one the registry holds.
   if (memchr(record->PortName, 0, PORT_NAME_SIZE) == nullptr) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "baud/alias.h"
+#include "devices/config_data.h"
 #include "devices/settings_rules.h"
 #include "devices/settings_store.h"
 #include "settings_test_support.h"
@@ -138,6 +140,10 @@ TEST_F(SettingsStoreTest, ReadsMissingOversizedAndUndersizedValues) {
       std::vector<unsigned char> expected(f.Size, Marker);
       std::copy(c.Data.begin(), c.Data.begin() + c.BytesRead, expected.begin());
       if (f.Known == KNOWN_PORT_NAME) expected.back() = 0;  // always kept terminated
+      // An unread ConfigData keeps its option bytes and gets the standard
+      // aliases, so that a later change of one option cannot write zeros.
+      if (f.Known == KNOWN_CONFIG_DATA && c.BytesRead == 0)
+        std::copy(DefaultAliasTable, DefaultAliasTable + ALIAS_TABLE_SIZE, expected.begin() + 4);
       EXPECT_EQ(expected, Bytes(field, f.Size)) << f.Value;
     }
   }
@@ -489,3 +495,21 @@ TEST_F(IgnoreSerialTest, WithoutTheKeyTheLastStateStaysAndSetFails) {
 }
 
 }  // namespace
+
+TEST_F(SettingsStoreTest, AnOptionSetOnAnUnreadConfigDataIsWrittenWithTheStandardAliases) {
+  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+  DeleteValue(params, "ConfigData");
+  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+  ReadDeviceSettings();
+
+  // The user ticks "Serial Printer": the record's ConfigData becomes his.
+  SetOptionBit(records[0].ConfigData, SerialPrinter, true);
+  records[0].KnownSettings |= KNOWN_CONFIG_DATA;
+  EXPECT_EQ(1, WriteDeviceSettings());
+
+  std::vector<unsigned char> expected(CONFIG_DATA_SIZE, 0);
+  expected[0] = 0x80;
+  std::copy(DefaultAliasTable, DefaultAliasTable + ALIAS_TABLE_SIZE, expected.begin() + 4);
+  EXPECT_EQ(expected, Stored(params, "ConfigData"));
+}
