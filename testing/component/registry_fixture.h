@@ -39,6 +39,8 @@ void ResetFtdiRegistry();
 // A whole file's bytes (empty when it cannot be read), and writing them.
 std::vector<unsigned char> ReadBytes(const std::string& path);
 bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes);
+// The names in a folder, without "." and "..".
+std::vector<std::string> FolderContents(const std::string& folder);
 
 // The D2XX stand-in's device list (format: testing/ftd2xx/README.md),
 // written to a file that PORTMELD_D2XX_DEVICES names; the call log is

@@ -549,3 +549,15 @@ int SaveScreenshot(const std::string& path, const RECT* area) {
   ReleaseDC(nullptr, screen);
   return done;
 }
+
+int FailStep(AppSession* app, const std::string& reason) { return Fail(app, reason); }
+
+HWND FindControl(AppSession* app, int id) { return Control(app, id); }
+
+int SendToProgram(AppSession* app, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  LRESULT* result) {
+  DWORD_PTR r = 0;
+  if (!SendTo(app, window, message, wParam, lParam, &r)) return 0;
+  if (result) *result = static_cast<LRESULT>(r);
+  return 1;
+}

@@ -89,6 +89,14 @@ int SelectListRow(AppSession* app, int id, int row);            // LB_SETCURSEL 
 int PressKey(AppSession* app, int virtualKey);                  // to the focused control
 int PressCloseBox(AppSession* app);                             // SC_CLOSE, posted
 
+// For helpers built on the driver: records a failure's reason (returns 0),
+// finds a control of the current dialog (null, with the reason, when
+// missing), and sends a message with the driver's timeout (0 on none).
+int FailStep(AppSession* app, const std::string& reason);
+HWND FindControl(AppSession* app, int id);
+int SendToProgram(AppSession* app, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                  LRESULT* result);
+
 // Reading controls of a dialog; 0 when the control is missing or does not answer.
 int ReadControlText(AppSession* app, int id, std::string* text);  // WM_GETTEXT
 int ReadCheck(AppSession* app, int id, int* state);               // BM_GETCHECK

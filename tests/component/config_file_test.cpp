@@ -66,18 +66,7 @@ class ConfigFileTest : public ::testing::Test {
   std::string PathOf(const char* name) const { return folder + "\\" + name; }
 
   // The names in the test folder, to see that no temporary file is left.
-  std::vector<std::string> FolderContents() const {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
-        names.push_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-  }
+  std::vector<std::string> FolderContents() const { return ::FolderContents(folder); }
 
   void ExpectOneError(const char* text) {
     ASSERT_EQ(1u, RecordedMessages.size()) << ::testing::PrintToString(RecordedTexts());

@@ -10,31 +10,6 @@ namespace {
 const DWORD TimeoutMs = SEND_TIMEOUT_MS;
 const int CellTextSize = 256;
 
-int Fail(AppSession* app, const std::string& reason) {
-  app->Error = reason;
-  return 0;
-}
-
-HWND Control(AppSession* app, int id) {
-  HWND dialog = CurrentDialog(app);
-  if (!dialog) {
-    Fail(app, "no dialog is open to look for control " + std::to_string(id) + " in");
-    return nullptr;
-  }
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) Fail(app, "control " + std::to_string(id) + " not found");
-  return control;
-}
-
-int Send(AppSession* app, HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-         LRESULT* result) {
-  DWORD_PTR r = 0;
-  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, TimeoutMs, &r))
-    return Fail(app, "no answer to message " + std::to_string(message));
-  if (result) *result = static_cast<LRESULT>(r);
-  return 1;
-}
-
 // A block of the program's memory for one message: a structure followed by
 // a text buffer. Released when it goes out of scope.
 struct RemoteBlock {
@@ -65,15 +40,15 @@ struct RemoteBlock {
 }  // namespace
 
 int ReadListViewCount(AppSession* app, int id, int* count) {
-  HWND list = Control(app, id);
+  HWND list = FindControl(app, id);
   LRESULT result = 0;
-  if (!list || !Send(app, list, LVM_GETITEMCOUNT, 0, 0, &result)) return 0;
+  if (!list || !SendToProgram(app, list, LVM_GETITEMCOUNT, 0, 0, &result)) return 0;
   *count = static_cast<int>(result);
   return 1;
 }
 
 int ReadListViewCell(AppSession* app, int id, int row, int column, std::string* text) {
-  HWND list = Control(app, id);
+  HWND list = FindControl(app, id);
   if (!list) return 0;
   RemoteBlock block(app, sizeof(LVITEMA) + CellTextSize);
   LVITEMA item = {};
@@ -82,20 +57,20 @@ int ReadListViewCell(AppSession* app, int id, int row, int column, std::string* 
   item.cchTextMax = CellTextSize;
   char buffer[CellTextSize] = "";
   if (!block.Write(0, &item, sizeof item) || !block.Write(sizeof item, buffer, sizeof buffer))
-    return Fail(app, "cannot write into the program's memory");
+    return FailStep(app, "cannot write into the program's memory");
   LRESULT length = 0;
-  if (!Send(app, list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
+  if (!SendToProgram(app, list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
             reinterpret_cast<LPARAM>(block.Base), &length))
     return 0;
   if (!block.Read(sizeof item, buffer, sizeof buffer))
-    return Fail(app, "cannot read the program's memory");
+    return FailStep(app, "cannot read the program's memory");
   buffer[CellTextSize - 1] = '\0';
   *text = buffer;
   return 1;
 }
 
 int ReadListViewColumn(AppSession* app, int id, int column, ListViewColumn* out) {
-  HWND list = Control(app, id);
+  HWND list = FindControl(app, id);
   if (!list) return 0;
   RemoteBlock block(app, sizeof(LVCOLUMNA) + CellTextSize);
   LVCOLUMNA info = {};
@@ -103,15 +78,15 @@ int ReadListViewColumn(AppSession* app, int id, int column, ListViewColumn* out)
   info.pszText = reinterpret_cast<char*>(block.Base + sizeof(LVCOLUMNA));
   info.cchTextMax = CellTextSize;
   if (!block.Write(0, &info, sizeof info))
-    return Fail(app, "cannot write into the program's memory");
+    return FailStep(app, "cannot write into the program's memory");
   LRESULT done = 0;
-  if (!Send(app, list, LVM_GETCOLUMNA, static_cast<WPARAM>(column),
+  if (!SendToProgram(app, list, LVM_GETCOLUMNA, static_cast<WPARAM>(column),
             reinterpret_cast<LPARAM>(block.Base), &done))
     return 0;
-  if (!done) return Fail(app, "the list has no column " + std::to_string(column));
+  if (!done) return FailStep(app, "the list has no column " + std::to_string(column));
   char header[CellTextSize] = "";
   if (!block.Read(0, &info, sizeof info) || !block.Read(sizeof info, header, sizeof header))
-    return Fail(app, "cannot read the program's memory");
+    return FailStep(app, "cannot read the program's memory");
   header[CellTextSize - 1] = '\0';
   out->Header = header;
   out->Width = info.cx;
@@ -120,7 +95,7 @@ int ReadListViewColumn(AppSession* app, int id, int column, ListViewColumn* out)
 }
 
 int SelectListViewRows(AppSession* app, int id, const std::vector<int>& rows) {
-  HWND list = Control(app, id);
+  HWND list = FindControl(app, id);
   if (!list) return 0;
   RemoteBlock block(app, sizeof(LVITEMA));
   LVITEMA item = {};
@@ -129,16 +104,16 @@ int SelectListViewRows(AppSession* app, int id, const std::vector<int>& rows) {
   LRESULT done = 0;
   // Row -1 stands for every row: clear the selection first.
   if (!block.Write(0, &item, sizeof item) ||
-      !Send(app, list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+      !SendToProgram(app, list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
             reinterpret_cast<LPARAM>(block.Base), &done))
-    return Fail(app, app->Error.empty() ? "cannot clear the selection" : app->Error);
+    return FailStep(app, app->Error.empty() ? "cannot clear the selection" : app->Error);
   item.state = LVIS_SELECTED;
   for (int row : rows) {
     if (!block.Write(0, &item, sizeof item) ||
-        !Send(app, list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
+        !SendToProgram(app, list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
               reinterpret_cast<LPARAM>(block.Base), &done))
       return 0;
-    if (!done) return Fail(app, "the list has no row " + std::to_string(row));
+    if (!done) return FailStep(app, "the list has no row " + std::to_string(row));
   }
   return Settle(app);
 }
@@ -146,11 +121,11 @@ int SelectListViewRows(AppSession* app, int id, const std::vector<int>& rows) {
 int ReadListViewSelection(AppSession* app, int id, std::vector<int>* rows) {
   int count = 0;
   if (!ReadListViewCount(app, id, &count)) return 0;
-  HWND list = Control(app, id);
+  HWND list = FindControl(app, id);
   rows->clear();
   for (int row = 0; row < count; ++row) {
     LRESULT state = 0;
-    if (!Send(app, list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED, &state))
+    if (!SendToProgram(app, list, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_SELECTED, &state))
       return 0;
     if (state & LVIS_SELECTED) rows->push_back(row);
   }
@@ -158,17 +133,17 @@ int ReadListViewSelection(AppSession* app, int id, std::vector<int>* rows) {
 }
 
 int ReadEditSelection(AppSession* app, int id, int* start, int* end) {
-  HWND edit = Control(app, id);
+  HWND edit = FindControl(app, id);
   LRESULT packed = 0;
   // Without pointers EM_GETSEL packs both ends into its result.
-  if (!edit || !Send(app, edit, EM_GETSEL, 0, 0, &packed)) return 0;
+  if (!edit || !SendToProgram(app, edit, EM_GETSEL, 0, 0, &packed)) return 0;
   *start = LOWORD(packed);
   *end = HIWORD(packed);
   return 1;
 }
 
 int ReadEditReadOnly(AppSession* app, int id, int* readOnly) {
-  HWND edit = Control(app, id);
+  HWND edit = FindControl(app, id);
   if (!edit) return 0;
   *readOnly = (GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) ? 1 : 0;
   return 1;
@@ -176,21 +151,21 @@ int ReadEditReadOnly(AppSession* app, int id, int* readOnly) {
 
 int ReadDialogTexts(AppSession* app, std::vector<std::string>* texts) {
   HWND dialog = CurrentDialog(app);
-  if (!dialog) return Fail(app, "no dialog is open");
+  if (!dialog) return FailStep(app, "no dialog is open");
   texts->clear();
   for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     char text[512] = "";
     DWORD_PTR length = 0;
     if (!SendMessageTimeoutA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
                              SMTO_NORMAL, TimeoutMs, &length))
-      return Fail(app, "a control of the dialog does not answer WM_GETTEXT");
+      return FailStep(app, "a control of the dialog does not answer WM_GETTEXT");
     texts->push_back(std::string(text, length < sizeof text ? length : sizeof text - 1));
   }
   return 1;
 }
 
 int PressKeyIn(AppSession* app, int id, int virtualKey) {
-  HWND control = Control(app, id);
+  HWND control = FindControl(app, id);
   if (!control) return 0;
   PostMessageA(control, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1);
   PostMessageA(control, WM_KEYUP, static_cast<WPARAM>(virtualKey), 0xC0000001);
