@@ -4,9 +4,7 @@
 #include <aclapi.h>
 #include <stdio.h>
 
-#include "devices/inventory.h"
-#include "devices/registry_paths.h"
-#include "platform/ui.h"
+#include "devices/device_keys.h"
 
 namespace {
 
@@ -60,7 +58,7 @@ void FreeSids(PSID* sids, int count) {
 
 // The first `count` well-known SIDs, in Trustee order. 0 (and nothing held)
 // when one cannot be allocated.
-int AllocateSids(PSID* sids, int count) {
+bool AllocateSids(PSID* sids, int count) {
   for (int i = 0; i < count; ++i) sids[i] = nullptr;
   for (int i = 0; i < count; ++i) {
     const WellKnownSid& w = WellKnownSids[i];
@@ -69,10 +67,10 @@ int AllocateSids(PSID* sids, int count) {
                                   w.SubAuthority1, 0, 0, 0, 0, 0, 0, &sids[i])) {
       sids[i] = nullptr;
       FreeSids(sids, i);
-      return 0;
+      return false;
     }
   }
-  return 1;
+  return true;
 }
 
 struct AccessDescriptor {
@@ -89,7 +87,7 @@ void FreeAccessDescriptor(AccessDescriptor* d) {
 
 // A fresh DACL from the entries (nothing merged: it replaces the key's whole
 // list) in an absolute descriptor without owner, group or SACL.
-int BuildAccessDescriptor(const AccessEntry* entries, int count, PSID* sids, AccessDescriptor* d) {
+bool BuildAccessDescriptor(const AccessEntry* entries, int count, PSID* sids, AccessDescriptor* d) {
   d->Dacl = nullptr;
   d->Descriptor = nullptr;
   EXPLICIT_ACCESS_A access[TRUSTEE_COUNT];
@@ -106,15 +104,15 @@ int BuildAccessDescriptor(const AccessEntry* entries, int count, PSID* sids, Acc
   }
   if (SetEntriesInAclA(count, access, nullptr, &d->Dacl) != ERROR_SUCCESS) {
     d->Dacl = nullptr;
-    return 0;
+    return false;
   }
   d->Descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
   if (!d->Descriptor || !InitializeSecurityDescriptor(d->Descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(d->Descriptor, TRUE, d->Dacl, FALSE)) {
     FreeAccessDescriptor(d);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 // Makes Administrators the owner of a key under HKEY_LOCAL_MACHINE. A
@@ -127,21 +125,32 @@ void TakeOwnership(const char* keyPath, PSID administrators) {
                         nullptr, nullptr, nullptr);
 }
 
+void ReportPermissions(const Reporter* reporter, const char* text, UINT style, const char* key,
+                       LONG error) {
+  Report report = MakeReport(REPORT_SET_PERMISSIONS, text, "ERROR", style);
+  report.Key = key;
+  report.Error = (DWORD)error;
+  TellReporter(reporter, report);
+}
+
 // FTDIBUS is open for WRITE_DAC; writes its DACL, then the arbiter's.
-bool WriteDriverKeyDacls(HKEY ftdibus, PSECURITY_DESCRIPTOR descriptor) {
-  if (RegSetKeySecurity(ftdibus, DACL_SECURITY_INFORMATION, descriptor) != ERROR_SUCCESS) {
-    MessageBoxAtCursor(MainWindow, "Could not set permissions", "ERROR", MB_OK);
+bool WriteDriverKeyDacls(HKEY ftdibus, PSECURITY_DESCRIPTOR descriptor, const Reporter* reporter) {
+  LONG rc = RegSetKeySecurity(ftdibus, DACL_SECURITY_INFORMATION, descriptor);
+  if (rc != ERROR_SUCCESS) {
+    ReportPermissions(reporter, "Could not set permissions", MB_OK, FtdibusKeyPath, rc);
     return false;
   }
   HKEY arbiter;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, WRITE_DAC, &arbiter) !=
-      ERROR_SUCCESS) {
-    MessageBoxAtCursor(MainWindow, "Error opening key COM_NAME_ARBITER", "ERROR", MB_OK);
+  rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, WRITE_DAC, &arbiter);
+  if (rc != ERROR_SUCCESS) {
+    ReportPermissions(reporter, "Error opening key COM_NAME_ARBITER", MB_OK,
+                      ComNameArbiterKeyPath, rc);
     return false;
   }
   bool result = true;
-  if (RegSetKeySecurity(arbiter, DACL_SECURITY_INFORMATION, descriptor) != ERROR_SUCCESS) {
-    MessageBoxAtCursor(MainWindow, "Could not set permissions", "ERROR", MB_OK);
+  rc = RegSetKeySecurity(arbiter, DACL_SECURITY_INFORMATION, descriptor);
+  if (rc != ERROR_SUCCESS) {
+    ReportPermissions(reporter, "Could not set permissions", MB_OK, ComNameArbiterKeyPath, rc);
     result = false;
   }
   RegCloseKey(arbiter);
@@ -161,7 +170,7 @@ Fn Resolve(HMODULE library, const char* name) {
 
 }  // namespace
 
-bool SetPrivilege(const char* name, bool enable) {
+bool SetPrivilege(const char* name, bool enable, const Reporter* reporter) {
   bool result = false;
   HANDLE token = nullptr;
   // Only a failure of this call may raise the warning, not an older one.
@@ -187,15 +196,20 @@ bool SetPrivilege(const char* name, bool enable) {
         token = nullptr;
     }
   }
-  if (GetLastError() == ERROR_NOT_ALL_ASSIGNED)
-    MessageBoxAtCursor(MainWindow, "The token does not have the specified privilege", "ERROR",
-                       MB_ICONWARNING | MB_OK);
+  if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
+    Report report = MakeReport(REPORT_SET_PRIVILEGE,
+                               "The token does not have the specified privilege", "ERROR",
+                               MB_ICONWARNING | MB_OK);
+    report.Value = name;
+    report.Error = ERROR_NOT_ALL_ASSIGNED;
+    TellReporter(reporter, report);
+  }
   if (advapi) FreeLibrary(advapi);
   if (token) CloseHandle(token);
   return result;
 }
 
-bool SetDriverKeyPermissions() {
+bool SetDriverKeyPermissions(const Reporter* reporter) {
   PSID sids[TRUSTEE_COUNT];
   if (!AllocateSids(sids, TRUSTEE_COUNT)) return false;
   TakeOwnership(FtdibusKeyPath, sids[ADMINISTRATORS]);
@@ -207,7 +221,7 @@ bool SetDriverKeyPermissions() {
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
       AccessDescriptor d;
       if (BuildAccessDescriptor(DriverKeyEntries, DriverKeyEntryCount, sids, &d)) {
-        result = WriteDriverKeyDacls(ftdibus, d.Descriptor);
+        result = WriteDriverKeyDacls(ftdibus, d.Descriptor, reporter);
         FreeAccessDescriptor(&d);
       }
       if (!CloseHandle(token)) result = false;
@@ -218,7 +232,7 @@ bool SetDriverKeyPermissions() {
   return result;
 }
 
-bool SetDeviceKeyPermissions() {
+bool SetDeviceKeyPermissions(const DeviceInventory* inventory, const Reporter* reporter) {
   // The SIDs, the descriptor and the token are the same for every device:
   // obtained at the first device and released after the last.
   PSID sids[TRUSTEE_COUNT] = {};
@@ -228,10 +242,10 @@ bool SetDeviceKeyPermissions() {
   bool tokenTried = false;
   bool result = true;
 
-  for (uint32_t i = 0; i < Inventory.count && result; ++i) {
-    const DeviceRecord* record = &Inventory.Records[i];
+  for (uint32_t i = 0; i < inventory->count && result; ++i) {
+    const DeviceRecord* record = &inventory->Records[i];
     if (record->DeviceId == 0) continue;
-    char path[256];
+    char path[DEVICE_KEY_PATH_SIZE];
     if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY)) continue;
     if (!prepared) {
       if (!AllocateSids(sids, DeviceKeyEntryCount)) {
@@ -243,17 +257,19 @@ bool SetDeviceKeyPermissions() {
     TakeOwnership(path, sids[ADMINISTRATORS]);
 
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS) {
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key);
+    if (rc != ERROR_SUCCESS) {
       key = nullptr;
       char text[1024];
       snprintf(text, sizeof text, "Failed to open the key %s for WRITE_DAC access", path);
-      MessageBoxAtCursor(MainWindow, text, "ERROR", MB_ICONWARNING | MB_OK);
+      ReportPermissions(reporter, text, MB_ICONWARNING | MB_OK, path, rc);
     }
     if (!tokenTried) {
       tokenTried = true;
       if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         token = nullptr;
-        MessageBoxAtCursor(MainWindow, "Couldn't open the process token", "ERROR", MB_OK);
+        ReportPermissions(reporter, "Couldn't open the process token", MB_OK, "",
+                          (LONG)GetLastError());
       }
     }
     if (!d.Descriptor && !BuildAccessDescriptor(DeviceKeyEntries, DeviceKeyEntryCount, sids, &d))

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "about_box_ids.h"
+#include "app/message_box.h"
 #include "app/sub_dialogs.h"
 #include "platform/ui.h"
 
@@ -47,8 +48,11 @@ static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 void RunAboutCommand() {
-  RunSubDialog(IDD_ABOUT, AboutProc);
+  INT_PTR result =
+      DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_ABOUT), MainWindow, AboutProc, 0);
   AboutBox = nullptr;
+  // The box ends with 1; anything else means it never ran.
+  if (result != 1) ShowDialogFailed();
 }
 
 void RunViewHelpCommand() {

@@ -3,9 +3,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/administrator.h"
+#include "platform/administrator.h"
 #include "app/main_window.h"
 #include "main_window_ids.h"
+#include "app/message_box.h"
 #include "platform/ui.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {

@@ -6,39 +6,25 @@
 
 #include "app/main_window.h"
 #include "app/main_window_controls.h"
+#include "app/message_box.h"
 #include "app/sub_dialogs.h"
 #include "devices/inventory.h"
 #include "devices/ports.h"
 #include "devices/settings_rules.h"
 #include "devices/settings_store.h"
 #include "main_window_ids.h"
-#include "platform/ui.h"
-
-
-void ShowNoSelection() {
-  MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
-}
-
-void ShowDialogFailed() {
-  MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
-}
 
 static void ShowReloadFailed() {
   MessageBoxAtCursor(MainWindow, "Reload Driver failed!", "Error", MB_OK | MB_ICONERROR);
 }
 
 static void EndMainWindow() {
-  FreeInventory();
+  FreeInventory(&Inventory);
   EndDialog(MainWindow, 1);
 }
 
-static void RereadSelection() {
-  int row = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCURSEL, 0, 0);
-  SelectedIndex = row == LB_ERR ? -1 : DeviceOfRow(row);
-}
-
 static void OnPreset(Preset preset) {
-  RereadSelection();
+  SelectedIndex = DeviceOfSelectedRow();
   DeviceRecord* record = SelectedRecord();
   if (!record) {
     ShowNoSelection();
@@ -52,7 +38,7 @@ static void OnPreset(Preset preset) {
 static void WriteAllSettings() {
   if (SelectedIndex != -1) {
     CommitFields();
-    WriteDeviceSettings();
+    WriteDeviceSettings(&Inventory, &MainWindowMessages);
   }
   ApplyIgnoreSerialSetting(IsMainBoxChecked(IDX_IGNORE_SERIAL));
 }
@@ -73,16 +59,6 @@ static DeviceIdentity IdentityOf(const DeviceRecord* record) {
 
 static bool SameIdentity(const DeviceIdentity& a, const DeviceIdentity& b) {
   return a.DeviceId == b.DeviceId && strcmp(a.SerialNumber, b.SerialNumber) == 0;
-}
-
-static void RereadInventory() {
-  if (!Inventory.ShowDisconnected) {
-    if (ListConnectedDevices()) ReadDeviceSettings();
-  } else {
-    ListConnectedDevices();
-    ReadDeviceSettings();
-    ListRegisteredWithSettings();
-  }
 }
 
 // After Apply's re-read the rows and the selection must still denote
@@ -124,7 +100,7 @@ static void OnApply() {
   if (hadSelection) selected = IdentityOf(SelectedRecord());
   for (uint32_t i = 0; before && i < beforeCount; i++) before[i] = IdentityOf(&Inventory.Records[i]);
 
-  RereadInventory();
+  ListDevicesWithSettings();
   if (before)
     MatchRowsToInventory(before, beforeCount, hadSelection ? &selected : nullptr);
   else  // without the snapshot, assume the worst: rebuild the rows
@@ -151,6 +127,14 @@ static void OnAbort(const char* question) {
     EndMainWindow();
 }
 
+// Probing 256 ports takes a while: the wait cursor says so.
+static void OnCloseAllPorts() {
+  HCURSOR previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+  CloseAllPorts(&MainWindowMessages);
+  SetCursor(previous);
+  RefreshDeviceList();
+}
+
 void OnMainCommand(HWND, int id, int notification) {
   switch (id) {
     case IDB_OK:
@@ -175,8 +159,7 @@ void OnMainCommand(HWND, int id, int notification) {
       RefreshDeviceList();
       break;
     case IDB_CLOSE_ALL_PORTS:
-      CloseAllPorts();
-      RefreshDeviceList();
+      OnCloseAllPorts();
       break;
     case IDB_RELOAD_DRIVER:
       if (ReloadDriver() != FT_OK) ShowReloadFailed();

@@ -8,13 +8,19 @@
 
 #include "access/access.h"
 #include "app/main_window_controls.h"
+#include "app/message_box.h"
 #include "devices/config_data.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_rules.h"
 #include "devices/settings_store.h"
 #include "main_window_ids.h"
-#include "platform/ui.h"
+
+DeviceInventory Inventory;
+int SelectedIndex = -1;
+HWND MainWindow;
+// The box's state as last read; kept when UsbFlags cannot be opened.
+static bool IgnoreSerialChecked = false;
 
 const NumberFieldControl NumberFields[NUMBER_FIELD_COUNT] = {
     {IDE_MIN_READ_TIMEOUT, &DeviceRecord::MinReadTimeout, MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT},
@@ -85,6 +91,11 @@ DeviceRecord* SelectedRecord() {
   return &Inventory.Records[SelectedIndex];
 }
 
+int DeviceOfSelectedRow() {
+  int row = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCURSEL, 0, 0);
+  return row == LB_ERR ? -1 : DeviceOfRow(row);
+}
+
 int DeviceOfRow(int row) {
   if (row < 0) return -1;
   LRESULT index = SendMessageA(MainControl(IDL_DEVICES), LB_GETITEMDATA, row, 0);
@@ -110,7 +121,8 @@ void ShowOpenPortCount() {
 }
 
 void ShowIgnoreSerialSetting() {
-  SendMessageA(MainControl(IDX_IGNORE_SERIAL), BM_SETCHECK, ReadIgnoreSerialSetting() ? 1 : 0, 0);
+  SendMessageA(MainControl(IDX_IGNORE_SERIAL), BM_SETCHECK,
+               ReadIgnoreSerialSetting(&IgnoreSerialChecked) ? 1 : 0, 0);
 }
 
 // One row for every record whose PortName starts with 'C'; the row's item
@@ -202,15 +214,28 @@ void ShowPresetValues(bool serialEnumeratorOn) {
 }
 
 // Lists every registered device (the attached ones marked from the records
-// the inventory held before), then reads their settings. 1 when listed.
-int ListRegisteredWithSettings() {
+// the inventory held before), then reads their settings.
+static ListingOutcome ListRegisteredWithSettings() {
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
-    return -1;
-  int listed = ListRegisteredDevices(ftdibus);
-  if (listed) ReadDeviceSettings();
+    return NO_DRIVER_KEY;
+  bool listed = ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages);
+  if (listed) ReadDeviceSettings(&Inventory, &MainWindowMessages);
   RegCloseKey(ftdibus);
-  return listed;
+  return listed ? LISTED : NOTHING_LISTED;
+}
+
+ListingOutcome ListDevicesWithSettings() {
+  if (!Inventory.ShowDisconnected) {
+    if (!ListConnectedDevices(&Inventory, &MainWindowMessages)) return NOTHING_LISTED;
+    ReadDeviceSettings(&Inventory, &MainWindowMessages);
+    return LISTED;
+  }
+  // The connected listing supplies the serial numbers that mark the
+  // attached devices of the registered listing.
+  ListConnectedDevices(&Inventory, &MainWindowMessages);
+  ReadDeviceSettings(&Inventory, &MainWindowMessages);
+  return ListRegisteredWithSettings();
 }
 
 void RefreshDeviceList() {
@@ -220,25 +245,12 @@ void RefreshDeviceList() {
   ClearDeviceControls();
   DisableDeviceControls();
 
-  if (!Inventory.ShowDisconnected) {
-    if (!ListConnectedDevices()) {
-      DisableDeviceControls();
-      ReportNoDevices();
-      return;
-    }
-    ReadDeviceSettings();
-  } else {
-    // The connected listing supplies the serial numbers that mark the
-    // attached devices of the registered listing.
-    ListConnectedDevices();
-    ReadDeviceSettings();
-    int listed = ListRegisteredWithSettings();
-    if (listed < 0) return;
-    if (listed == 0) {
-      DisableDeviceControls();
-      ReportNoDevices();
-      return;
-    }
+  ListingOutcome outcome = ListDevicesWithSettings();
+  if (outcome == NO_DRIVER_KEY) return;
+  if (outcome == NOTHING_LISTED) {
+    DisableDeviceControls();
+    ReportNoDevices();
+    return;
   }
   AddDeviceRows();
   ShowOpenPortCount();
@@ -248,17 +260,17 @@ static void InitMainWindow(HWND window) {
   MainWindow = window;
   SelectedIndex = -1;
   SetWindowTextA(window, MAIN_WINDOW_TITLE);
-  SetPrivilege("SeTakeOwnershipPrivilege", true);
+  SetPrivilege("SeTakeOwnershipPrivilege", true, &MainWindowMessages);
   for (const TooltipText& tip : Tooltips) AddTooltip(tip.Id, window, tip.Text);
-  SetDriverKeyPermissions();
+  SetDriverKeyPermissions(&MainWindowMessages);
 
   // Every registered device key gets its owner and access list, attached or
   // not; the inventory built here is replaced by the connected listing below.
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) == ERROR_SUCCESS) {
-    if (ListRegisteredDevices(ftdibus)) {
-      ReadDeviceSettings();
-      if (!SetDeviceKeyPermissions())
+    if (ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages)) {
+      ReadDeviceSettings(&Inventory, &MainWindowMessages);
+      if (!SetDeviceKeyPermissions(&Inventory, &MainWindowMessages))
         MessageBoxAtCursor(MainWindow, "Some Registry Key are corrupted./nPlease clean your Registry.",
                            "Error", MB_OK | MB_ICONWARNING);
     }
@@ -267,11 +279,11 @@ static void InitMainWindow(HWND window) {
 
   ShowIgnoreSerialSetting();
 
-  if (!ListConnectedDevices()) {
+  if (!ListConnectedDevices(&Inventory, &MainWindowMessages)) {
     ReportNoDevices();
     return;
   }
-  ReadDeviceSettings();
+  ReadDeviceSettings(&Inventory, &MainWindowMessages);
   SetWindowTextA(MainControl(IDE_STATUS), "");
   SendMessageA(MainControl(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
   AddDeviceRows();
@@ -312,8 +324,7 @@ static BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
 
 static void OnSelectionChange() {
   CommitFields();
-  int row = (int)SendMessageA(MainControl(IDL_DEVICES), LB_GETCURSEL, 0, 0);
-  SelectedIndex = row == LB_ERR ? -1 : DeviceOfRow(row);
+  SelectedIndex = DeviceOfSelectedRow();
   if (SelectedIndex != -1) ShowSelectedDevice();
 }
 

@@ -3,6 +3,16 @@
 
 #include <windows.h>
 
+#include "devices/device_record.h"
+
+// The DeviceInventory the Main window shows and edits.
+extern DeviceInventory Inventory;
+// Index of the DeviceRecord the Main window shows; -1 for none.
+extern int SelectedIndex;
+
+// The record at SelectedIndex; nullptr when none (or past the inventory).
+DeviceRecord* SelectedRecord();
+
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Moves the edits of the selected port's fields and boxes into its record.
@@ -11,6 +21,13 @@ void CommitFields();
 void ShowSelectedDevice();
 // Drops the selection and rebuilds the inventory and the list.
 void RefreshDeviceList();
+
+// How a re-read of the inventory went.
+enum ListingOutcome { LISTED, NOTHING_LISTED, NO_DRIVER_KEY };
+// Lists the devices of the current mode again and reads their settings;
+// the records of the connected listing mark the attached ones of the
+// registered listing.
+ListingOutcome ListDevicesWithSettings();
 // "No active FTDI devices found", unless disconnected devices are shown.
 void ReportNoDevices();
 
@@ -21,6 +38,8 @@ void ShowOpenPortCount();
 void ShowIgnoreSerialSetting();
 // The record index a list row stands for; -1 for no row.
 int DeviceOfRow(int row);
+// The record index of the list's selected row; -1 for none.
+int DeviceOfSelectedRow();
 // The list row that stands for a record; -1 when it has none.
 int RowOfDevice(int index);
 // Selects the row of a record in the list (none when it has no row).

@@ -31,7 +31,3 @@ bool IsMainBoxChecked(int id);
 // Disables the fields, boxes and status line that show a selected port.
 void DisableDeviceControls();
 
-// The record at SelectedIndex; nullptr when none (or past the inventory).
-DeviceRecord* SelectedRecord();
-// Registered listing plus settings: 1 listed, 0 no subkeys, -1 no FTDIBUS key.
-int ListRegisteredWithSettings();

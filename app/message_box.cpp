@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/message_box.h"
 #include "platform/ui.h"
 
 static HHOOK CursorHook;
@@ -34,6 +35,12 @@ int MessageBoxAtCursor(HWND owner, const char* text, const char* caption, UINT s
   }
   return result;
 }
+
+static int ShowReportAtCursor(void*, const Report* report) {
+  return MessageBoxAtCursor(MainWindow, report->Text, report->Caption, report->Style);
+}
+
+const Reporter MainWindowMessages = {ShowReportAtCursor, nullptr};
 
 HWND AddTooltip(int controlId, HWND dialog, const char* text) {
   if (controlId == 0 || !dialog || !text) return nullptr;

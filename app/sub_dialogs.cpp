@@ -1,38 +1,79 @@
 #include "app/sub_dialogs.h"
 
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "baud/baud_dialog.h"
+#include "bufwrite/bufwrite_dialog.h"
+#include "comdb/comport_dialog.h"
+#include "configfile/config_file_dialogs.h"
 #include "main_window_ids.h"
-#include "platform/ui.h"
 
-void RunSubDialog(int resource, DLGPROC procedure) {
-  INT_PTR result =
-      DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(resource), MainWindow, procedure, 0);
-  if (result != 1) ShowDialogFailed();
+void ShowNoSelection() {
+  MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
 }
 
-void RunSubDialogCommand(int id) {
-  switch (id) {
-    case IDB_BAUD_RATE_MAPPINGS:
-      RunBaudRateMappingCommand();
-      break;
-    case IDB_BUFFERED_WRITES:
-      RunBufferedWritesCommand();
-      break;
-    case IDB_RENAME_COM_PORT:
-      RunRenameComPortCommand();
-      break;
-    case IDM_SAVE_CONFIGURATION:
-      RunSaveConfigurationCommand();
-      break;
-    case IDM_LOAD_CONFIGURATION:
-      RunLoadConfigurationCommand();
-      break;
-    case IDM_ABOUT:
-      RunAboutCommand();
-      break;
-    case IDM_VIEW_HELP:
-      RunViewHelpCommand();
-      break;
-    default:
-      break;
+void ShowDialogFailed() {
+  MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
+}
+
+static void RunBaudRateMapping(DeviceRecord* record) {
+  if (!ShowBaudRateMappingDialog(MainWindow, record, &MainWindowMessages)) ShowDialogFailed();
+  // The record may hold another alias table now: show it afresh.
+  ShowOpenPortCount();
+  ShowIgnoreSerialSetting();
+  SelectRowOfDevice(SelectedIndex);
+  ShowSelectedDevice();
+}
+
+static void RunBufferedWrites(DeviceRecord* record) {
+  if (!ShowBufferedWritesDialog(MainWindow, record, &MainWindowMessages)) ShowDialogFailed();
+}
+
+static void RunRenameComPort(DeviceRecord* record) {
+  if (!ShowComPortAssignmentDialog(MainWindow, record)) ShowDialogFailed();
+  // Reads the new PortName back and drops the selection, whatever happened.
+  RefreshDeviceList();
+}
+
+static void RunSaveConfiguration(DeviceRecord* record) {
+  SaveConfiguration(MainWindow, record, &MainWindowMessages);
+}
+
+static void RunLoadConfiguration(DeviceRecord* record) {
+  // Only a loaded file replaces what the fields show: after a cancel or a
+  // rejected file, values typed but not yet applied stay on screen.
+  if (LoadConfiguration(MainWindow, record, &MainWindowMessages)) ShowSelectedDevice();
+}
+
+struct SubDialogCommand {
+  int Id;
+  void (*RunOnRecord)(DeviceRecord* record);  // needs a selected port
+  void (*Run)();                              // needs none
+};
+
+static const SubDialogCommand SubDialogCommands[] = {
+    {IDB_BAUD_RATE_MAPPINGS, RunBaudRateMapping, nullptr},
+    {IDB_BUFFERED_WRITES, RunBufferedWrites, nullptr},
+    {IDB_RENAME_COM_PORT, RunRenameComPort, nullptr},
+    {IDM_SAVE_CONFIGURATION, RunSaveConfiguration, nullptr},
+    {IDM_LOAD_CONFIGURATION, RunLoadConfiguration, nullptr},
+    {IDM_ABOUT, nullptr, RunAboutCommand},
+    {IDM_VIEW_HELP, nullptr, RunViewHelpCommand},
+};
+
+bool RunSubDialogCommand(int id) {
+  for (const SubDialogCommand& command : SubDialogCommands) {
+    if (command.Id != id) continue;
+    if (command.Run) {
+      command.Run();
+      return true;
+    }
+    DeviceRecord* record = SelectedRecord();
+    if (record)
+      command.RunOnRecord(record);
+    else
+      ShowNoSelection();
+    return true;
   }
+  return false;
 }

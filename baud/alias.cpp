@@ -12,33 +12,6 @@ const AliasRow AliasRows[ALIAS_ROW_COUNT] = {
 AliasTableEntry AliasTable[ALIAS_ENTRY_COUNT];
 double PendingDivisor = 0;
 
-// ConfigData bytes 4 to 63, entries 1 to 15, little-endian.
-const unsigned char DefaultAliasTable[ALIAS_TABLE_SIZE] = {
-    0x10, 0x27, 0x00, 0x00,  // 1   300     10000
-    0x88, 0x13, 0x00, 0x00,  // 2   600     5000
-    0xC4, 0x09, 0x00, 0x00,  // 3   1200    2500
-    0xE2, 0x04, 0x00, 0x00,  // 4   2400    1250
-    0x71, 0x02, 0x00, 0x00,  // 5   4800    625
-    0x38, 0x41, 0x00, 0x00,  // 6   9600    312.5
-    0x9C, 0x80, 0x00, 0x00,  // 7   19200   156.25
-    0x4E, 0xC0, 0x00, 0x00,  // 8   38400   78.125
-    0x34, 0x00, 0x00, 0x00,  // 9   57600   52
-    0x1A, 0x00, 0x00, 0x00,  // 10  115200  26
-    0x0D, 0x00, 0x00, 0x00,  // 11  230400  13
-    0x06, 0x40, 0x00, 0x00,  // 12  460800  6.5
-    0x03, 0x80, 0x00, 0x00,  // 13  921600  3.25
-    0x00, 0x00, 0x00, 0x00,  // 14  (no row)
-    0xD0, 0x80, 0x00, 0x00,  // 15  14400   208.25
-};
-
-// Every standard rate to 3,000,000 baud except 115200, which keeps divisor 26.
-const unsigned char TarnlinkAliasTable[ALIAS_TABLE_SIZE] = {
-    0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  // 1-5
-    0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,              // 6-9
-    0x1A, 0, 0, 0,                                                   // 10
-    0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  // 11-15
-};
-
 enum {
   INTEGER_BITS = 0x3FFF,
   CODE_SHIFT = 14,
@@ -102,7 +75,7 @@ void LoadBuiltInAliasTable(DeviceRecord* record, const unsigned char* table) {
 static const double MinDesiredRate = BaseBaudRate / (MAX_INTEGER_PART + 1);
 static const double MaxDesiredRate = 1500001.0;  // exclusive
 
-int FindClosestDivisor(double desired, ClosestDivisor* result) {
+bool FindClosestDivisor(double desired, ClosestDivisor* result) {
   double divisor;
   const char* errorFormat = "%.3f";
   if (desired == 3000000.0) {
@@ -113,10 +86,10 @@ int FindClosestDivisor(double desired, ClosestDivisor* result) {
     errorFormat = "%.3f%%";
   } else {
     // Written so that NaN is refused as well.
-    if (!(desired > MinDesiredRate && desired < MaxDesiredRate)) return 0;
+    if (!(desired > MinDesiredRate && desired < MaxDesiredRate)) return false;
     double x = BaseBaudRate / desired;
     uint32_t integer = (uint32_t)x;
-    if (integer > MAX_INTEGER_PART) return 0;
+    if (integer > MAX_INTEGER_PART) return false;
     double fraction = x - (double)integer;
     if (fraction == 0) {
       divisor = x;
@@ -139,5 +112,5 @@ int FindClosestDivisor(double desired, ClosestDivisor* result) {
   result->ClosestBaud = BaseBaudRate / divisor;
   result->ErrorPercent = (1.0 - desired / result->ClosestBaud) * 100.0;
   result->ErrorFormat = errorFormat;
-  return 1;
+  return true;
 }

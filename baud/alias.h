@@ -4,12 +4,12 @@
 
 #include <stdint.h>
 
+#include "devices/config_data.h"
 #include "devices/device_record.h"
 
 enum {
   ALIAS_ENTRY_COUNT = 16,  // entries 1..15 are aliases; entry 0 holds option bits
-  ALIAS_ROW_COUNT = 14,    // rows of the Baud Rate Mapping list (entry 14 has none)
-  ALIAS_TABLE_SIZE = 60    // a built-in table: ConfigData bytes 4 to 63
+  ALIAS_ROW_COUNT = 14     // rows of the Baud Rate Mapping list (entry 14 has none)
 };
 
 constexpr double BaseBaudRate = 3000000.0;
@@ -29,8 +29,6 @@ extern AliasTableEntry AliasTable[ALIAS_ENTRY_COUNT];
 // Result of the last successful closest-divisor search; 0 means none.
 extern double PendingDivisor;
 
-extern const unsigned char DefaultAliasTable[ALIAS_TABLE_SIZE];
-extern const unsigned char TarnlinkAliasTable[ALIAS_TABLE_SIZE];
 
 double DecodeDivisor(uint32_t entry);
 uint32_t EncodeDivisor(double divisor);
@@ -48,6 +46,6 @@ struct ClosestDivisor {
   double ErrorPercent;
   const char* ErrorFormat;  // "%.3f", or "%.3f%%" for the two special rates
 };
-// 1 and the result for a valid desired rate (PendingDivisor set); 0 when
+// True and the result for a valid desired rate (PendingDivisor set); false when
 // invalid (PendingDivisor unchanged).
-int FindClosestDivisor(double desired, ClosestDivisor* result);
+bool FindClosestDivisor(double desired, ClosestDivisor* result);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "devices/device_record.h"
+#include "platform/report.h"
 
-// 1 when written; 0 after one message naming the port and serial number.
-int WriteConfigData(const DeviceRecord* record);
+// True when written; false after one report naming the port and serial.
+bool WriteConfigData(const DeviceRecord* record, const Reporter* reporter);

@@ -7,27 +7,24 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "app/main_window.h"
-#include "app/main_window_controls.h"
-#include "app/sub_dialogs.h"
 #include "baud/alias.h"
 #include "baud/alias_registry.h"
-#include "baud_dialog_ids.h"
-#include "devices/inventory.h"
-#include "main_window_ids.h"
+#include "baud/baud_dialog.h"
+#include "baud/baud_dialog_ids.h"
 #include "platform/ui.h"
 
 namespace {
 
-// Handles kept while the dialog is open.
-struct BaudDialogControls {
+// One opening of the dialog: the record it edits and the handles it keeps.
+struct BaudDialog {
+  DeviceRecord* Record;
+  const Reporter* Reporter;
   HWND Dialog;
   HWND List;
   HWND DesiredBaud;
   HWND ClosestBaud;
   HWND ErrorPercent;
 };
-BaudDialogControls Controls;
 
 enum { GENERATED_BAUD_COLUMN = 1, DIVISOR_COLUMN = 2, DESIRED_TEXT_SIZE = 1024 };
 
@@ -38,36 +35,36 @@ struct AliasColumn {
 const AliasColumn AliasColumns[] = {
     {"Virtual Baud", 80}, {"Generated Baud", 100}, {"Divisor", 100}};
 
-void SetSubItemText(int row, int column, const char* text) {
+void SetSubItemText(HWND list, int row, int column, const char* text) {
   LVITEMA item = {};
   item.iSubItem = column;
   item.pszText = const_cast<char*>(text);
-  SendMessageA(Controls.List, LVM_SETITEMTEXTA, (WPARAM)row, (LPARAM)&item);
+  SendMessageA(list, LVM_SETITEMTEXTA, (WPARAM)row, (LPARAM)&item);
 }
 
 // Columns 1 and 2 of a row from its entry in AliasTable.
-void ShowAliasEntry(int row) {
+void ShowAliasEntry(HWND list, int row) {
   const AliasTableEntry& alias = AliasTable[AliasRows[row].Entry];
   char text[64];
   snprintf(text, sizeof text, "%.0f", alias.GeneratedBaud);
-  SetSubItemText(row, GENERATED_BAUD_COLUMN, text);
+  SetSubItemText(list, row, GENERATED_BAUD_COLUMN, text);
   snprintf(text, sizeof text, "%.3f", alias.Divisor);
-  SetSubItemText(row, DIVISOR_COLUMN, text);
+  SetSubItemText(list, row, DIVISOR_COLUMN, text);
 }
 
 // The fourteen rows from AliasTable; stops at the first row the list refuses.
-void FillAliasList() {
+void FillAliasList(HWND list) {
   for (int row = 0; row < ALIAS_ROW_COUNT; ++row) {
     LVITEMA item = {};
     item.mask = LVIF_TEXT;
     item.iItem = row;
     item.pszText = const_cast<char*>(AliasRows[row].Label);
-    if (SendMessageA(Controls.List, LVM_INSERTITEMA, 0, (LPARAM)&item) == -1) return;
-    ShowAliasEntry(row);
+    if (SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item) == -1) return;
+    ShowAliasEntry(list, row);
   }
 }
 
-void InsertAliasColumns() {
+void InsertAliasColumns(HWND list) {
   for (int i = 0; i < (int)(sizeof AliasColumns / sizeof AliasColumns[0]); ++i) {
     LVCOLUMNA column = {};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
@@ -75,127 +72,119 @@ void InsertAliasColumns() {
     column.cx = AliasColumns[i].Width;
     column.pszText = const_cast<char*>(AliasColumns[i].Header);
     column.iSubItem = i;
-    if (SendMessageA(Controls.List, LVM_INSERTCOLUMNA, (WPARAM)i, (LPARAM)&column) == -1) return;
+    if (SendMessageA(list, LVM_INSERTCOLUMNA, (WPARAM)i, (LPARAM)&column) == -1) return;
   }
 }
 
 // Shows the invalid-input warning, owned by this dialog, and empties the
 // Desired Baud field so that the next number starts afresh.
-void ReportInvalidInput() {
-  MessageBoxA(Controls.Dialog, "Not Valid Input   ", "Warning", MB_ICONWARNING);
-  SetWindowTextA(Controls.DesiredBaud, "");
+void ReportInvalidInput(const BaudDialog* d) {
+  MessageBoxA(d->Dialog, "Not Valid Input   ", "Warning", MB_ICONWARNING);
+  SetWindowTextA(d->DesiredBaud, "");
 }
 
-void InitBaudDialog(HWND dialog) {
-  Controls.Dialog = dialog;
-  Controls.List = GetDlgItem(dialog, IDV_ALIASES);
-  Controls.DesiredBaud = GetDlgItem(dialog, IDE_DESIRED_BAUD);
-  Controls.ClosestBaud = GetDlgItem(dialog, IDE_CLOSEST_BAUD);
-  Controls.ErrorPercent = GetDlgItem(dialog, IDE_ERROR_PERCENT);
-  InsertAliasColumns();
-  const DeviceRecord* record = SelectedRecord();
-  if (!record) {  // the command opens the dialog only for a selected port
-    EndDialog(dialog, 1);
-    return;
-  }
-  LoadAliasTable(record);
-  FillAliasList();
+void InitBaudDialog(HWND dialog, BaudDialog* d) {
+  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(d));
+  d->Dialog = dialog;
+  d->List = GetDlgItem(dialog, IDV_ALIASES);
+  d->DesiredBaud = GetDlgItem(dialog, IDE_DESIRED_BAUD);
+  d->ClosestBaud = GetDlgItem(dialog, IDE_CLOSEST_BAUD);
+  d->ErrorPercent = GetDlgItem(dialog, IDE_ERROR_PERCENT);
+  InsertAliasColumns(d->List);
+  LoadAliasTable(d->Record);
+  FillAliasList(d->List);
 }
 
-void OnGenerate() {
+void OnGenerate(const BaudDialog* d) {
   char text[DESIRED_TEXT_SIZE] = "";
-  GetWindowTextA(Controls.DesiredBaud, text, sizeof text);
+  GetWindowTextA(d->DesiredBaud, text, sizeof text);
   double desired = atof(text);
   // Selected, so that the next number typed replaces it.
-  SendMessageA(Controls.DesiredBaud, EM_SETSEL, 0, -1);
+  SendMessageA(d->DesiredBaud, EM_SETSEL, 0, -1);
 
   ClosestDivisor closest;
   if (!FindClosestDivisor(desired, &closest)) {
-    ReportInvalidInput();
+    ReportInvalidInput(d);
     return;
   }
   char shown[64];
   snprintf(shown, sizeof shown, "%.0f", closest.ClosestBaud);
-  SetWindowTextA(Controls.ClosestBaud, shown);
+  SetWindowTextA(d->ClosestBaud, shown);
   snprintf(shown, sizeof shown, closest.ErrorFormat, closest.ErrorPercent);
-  SetWindowTextA(Controls.ErrorPercent, shown);
+  SetWindowTextA(d->ErrorPercent, shown);
 }
 
 // The divisor generated last goes to every selected row; the selection
 // stays so that the user sees which rows changed.
-void OnAdd() {
+void OnAdd(const BaudDialog* d) {
   if (PendingDivisor == 0) {
-    ReportInvalidInput();
+    ReportInvalidInput(d);
     return;
   }
   for (int row = 0; row < ALIAS_ROW_COUNT; ++row) {
-    if (!(SendMessageA(Controls.List, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) &
-          LVIS_SELECTED))
+    if (!(SendMessageA(d->List, LVM_GETITEMSTATE, (WPARAM)row, LVIS_SELECTED) & LVIS_SELECTED))
       continue;
     AliasTableEntry& alias = AliasTable[AliasRows[row].Entry];
     alias.Divisor = PendingDivisor;
     alias.GeneratedBaud = BaseBaudRate / PendingDivisor;
-    ShowAliasEntry(row);
+    ShowAliasEntry(d->List, row);
   }
 }
 
 // A built-in table replaces the record's aliases in memory at once; only
 // OK or Apply writes them.
-void OnBuiltInTable(const unsigned char* table) {
-  DeviceRecord* record = SelectedRecord();
-  if (!record) return;
-  LoadBuiltInAliasTable(record, table);
-  SendMessageA(Controls.List, LVM_DELETEALLITEMS, 0, 0);
-  LoadAliasTable(record);
-  FillAliasList();
+void OnBuiltInTable(const BaudDialog* d, const unsigned char* table) {
+  LoadBuiltInAliasTable(d->Record, table);
+  SendMessageA(d->List, LVM_DELETEALLITEMS, 0, 0);
+  LoadAliasTable(d->Record);
+  FillAliasList(d->List);
 }
 
 // WriteConfigData reports its own failure; the dialog carries on as the
 // user asked.
-void OnStoreAndWrite() {
-  DeviceRecord* record = SelectedRecord();
-  if (!record) return;
-  StoreAliasTable(record);
-  WriteConfigData(record);
+void OnStoreAndWrite(const BaudDialog* d) {
+  StoreAliasTable(d->Record);
+  WriteConfigData(d->Record, d->Reporter);
 }
 
-void OnBaudCommand(HWND dialog, int id) {
+void OnBaudCommand(const BaudDialog* d, int id) {
   switch (id) {
     case IDB_BAUD_OK:
-      OnStoreAndWrite();
-      EndDialog(dialog, 1);
+      OnStoreAndWrite(d);
+      EndDialog(d->Dialog, 1);
       break;
     case IDB_BAUD_APPLY:
-      OnStoreAndWrite();
+      OnStoreAndWrite(d);
       break;
     case IDB_BAUD_CANCEL:
     case IDCANCEL:
-      EndDialog(dialog, 1);
+      EndDialog(d->Dialog, 1);
       break;
     case IDB_GENERATE:
-      OnGenerate();
+      OnGenerate(d);
       break;
     case IDB_ADD:
-      OnAdd();
+      OnAdd(d);
       break;
     case IDB_RESTORE_DEFAULTS:
-      OnBuiltInTable(DefaultAliasTable);
+      OnBuiltInTable(d, DefaultAliasTable);
       break;
     case IDB_TARNLINK_STANDARD:
-      OnBuiltInTable(TarnlinkAliasTable);
+      OnBuiltInTable(d, TarnlinkAliasTable);
       break;
     default:
       break;
   }
 }
 
-INT_PTR CALLBACK BaudRateMappingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK BaudRateMappingProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  BaudDialog* d = reinterpret_cast<BaudDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG:
-      InitBaudDialog(dialog);
+      InitBaudDialog(dialog, reinterpret_cast<BaudDialog*>(lParam));
       return TRUE;
     case WM_COMMAND:
-      OnBaudCommand(dialog, LOWORD(wParam));
+      if (d) OnBaudCommand(d, LOWORD(wParam));
       return TRUE;
   }
   return FALSE;
@@ -203,16 +192,12 @@ INT_PTR CALLBACK BaudRateMappingProc(HWND dialog, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-void RunBaudRateMappingCommand() {
-  if (!SelectedRecord()) {
-    ShowNoSelection();
-    return;
-  }
-  RunSubDialog(IDD_BAUD_RATE_MAPPING, BaudRateMappingProc);
-
-  // The record may hold another alias table now: show it afresh.
-  ShowOpenPortCount();
-  ShowIgnoreSerialSetting();
-  SelectRowOfDevice(SelectedIndex);
-  ShowSelectedDevice();
+bool ShowBaudRateMappingDialog(HWND owner, DeviceRecord* record, const Reporter* reporter) {
+  BaudDialog d = {};
+  d.Record = record;
+  d.Reporter = reporter;
+  INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BAUD_RATE_MAPPING), owner,
+                                   BaudRateMappingProc, reinterpret_cast<LPARAM>(&d));
+  // Every opening ends with 1; anything else means it never ran.
+  return result == 1;
 }

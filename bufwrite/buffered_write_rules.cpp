@@ -14,7 +14,7 @@ void SetInitialBufferedWrites(DeviceRecord* record) {
   for (const BufferedWriteValue& value : BufferedWriteValues) record->*value.Field = value.Initial;
 }
 
-int ParseBufferedWriteText(const char* text, const BufferedWriteValue& value, uint32_t* number) {
+bool ParseBufferedWriteText(const char* text, const BufferedWriteValue& value, uint32_t* number) {
   // Only the first four characters count: "40960" reads as 4096.
   char head[BUFFERED_WRITE_TEXT_LENGTH + 1];
   int length = 0;
@@ -22,7 +22,7 @@ int ParseBufferedWriteText(const char* text, const BufferedWriteValue& value, ui
     head[length] = text[length];
   head[length] = '\0';
   int parsed = atoi(head);  // four characters cannot overflow an int
-  if (parsed < (int)value.Min || parsed > (int)value.Max) return 0;
+  if (parsed < (int)value.Min || parsed > (int)value.Max) return false;
   *number = (uint32_t)parsed;
-  return 1;
+  return true;
 }

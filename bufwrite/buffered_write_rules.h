@@ -29,7 +29,7 @@ extern const int BufferedWriteStoreOrder[BUFFERED_WRITE_VALUE_COUNT];
 // Sets the three fields to their initial numbers (4096, 20, 1).
 void SetInitialBufferedWrites(DeviceRecord* record);
 
-// A typed value: its first four characters read like atoi. Returns 1 and
-// the number when it lies in the value's range, 0 otherwise (an empty or
+// A typed value: its first four characters read like atoi. True and
+// the number when it lies in the value's range, false otherwise (an empty or
 // non-numeric text reads as 0 and is refused).
-int ParseBufferedWriteText(const char* text, const BufferedWriteValue& value, uint32_t* number);
+bool ParseBufferedWriteText(const char* text, const BufferedWriteValue& value, uint32_t* number);

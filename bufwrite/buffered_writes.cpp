@@ -1,23 +1,13 @@
 #include "bufwrite/buffered_writes.h"
 
-#include <stdio.h>
-
 #include "devices/config_data.h"
-#include "devices/registry_paths.h"
-#include "platform/ui.h"
+#include "devices/device_keys.h"
 
-static LONG OpenDeviceParameters(const DeviceRecord* record, REGSAM access, HKEY* key) {
-  char path[1024];
-  if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_PARAMETERS_KEY))
-    return ERROR_BAD_PATHNAME;
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key);
-}
-
-int ReadBufferedWrites(DeviceRecord* record) {
+bool ReadBufferedWrites(DeviceRecord* record) {
   SetInitialBufferedWrites(record);
-  if (!GetOptionBit(record->ConfigData, BufferedWritesEnabled)) return 1;
+  if (!GetOptionBit(record->ConfigData, BufferedWritesEnabled)) return true;
   HKEY key;
-  if (OpenDeviceParameters(record, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
   for (const BufferedWriteValue& value : BufferedWriteValues) {
     DWORD number = 0, size = sizeof number, type = REG_NONE;
     // Through a local: a shorter value of another type must not fill half a field.
@@ -27,7 +17,7 @@ int ReadBufferedWrites(DeviceRecord* record) {
       record->*value.Field = number;
   }
   RegCloseKey(key);
-  return 1;
+  return true;
 }
 
 void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState) {
@@ -39,7 +29,7 @@ void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState) {
 
 static LONG WriteValues(HKEY key, DeviceRecord* record,
                         const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
-                        bool rejected[BUFFERED_WRITE_VALUE_COUNT]) {
+                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const char** failed) {
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) {
     const BufferedWriteValue& value = BufferedWriteValues[i];
     uint32_t number;
@@ -51,36 +41,31 @@ static LONG WriteValues(HKEY key, DeviceRecord* record,
     DWORD number = record->*value.Field;
     LONG rc = RegSetValueExA(key, value.Name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
                              sizeof number);
-    if (rc != ERROR_SUCCESS) return rc;
+    if (rc != ERROR_SUCCESS) {
+      *failed = value.Name;
+      return rc;
+    }
   }
   return ERROR_SUCCESS;
 }
 
-static LONG DeleteValues(HKEY key) {
+static LONG DeleteValues(HKEY key, const char** failed) {
   for (int index : BufferedWriteStoreOrder) {
     LONG rc = RegDeleteValueA(key, BufferedWriteValues[index].Name);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return rc;
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
+      *failed = BufferedWriteValues[index].Name;
+      return rc;
+    }
   }
   return ERROR_SUCCESS;
 }
 
-// The dialog closes on OK whatever the outcome: say so now, once.
-static void ReportSaveFailure(const DeviceRecord* record) {
-  char text[160];
-  if (record->PortName[0])
-    snprintf(text, sizeof text, "Cannot write the buffered writes of %.*s (serial %.*s)",
-             (int)PORT_NAME_SIZE, record->PortName, (int)SERIAL_NUMBER_SIZE, record->SerialNumber);
-  else
-    snprintf(text, sizeof text, "Cannot write the buffered writes of the device with serial %.*s",
-             (int)SERIAL_NUMBER_SIZE, record->SerialNumber);
-  MessageBoxAtCursor(MainWindow, text, "ERROR", MB_OK);
-}
-
-int SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
-                       bool rejected[BUFFERED_WRITE_VALUE_COUNT]) {
+bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
+                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter) {
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) rejected[i] = false;
+  const char* failed = "ConfigData";
   HKEY key;
-  LONG rc = OpenDeviceParameters(record, KEY_ALL_ACCESS, &key);
+  LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_ALL_ACCESS, &key);
   if (rc == ERROR_SUCCESS) {
     rc = RegSetValueExA(key, "ConfigData", 0, REG_BINARY, record->ConfigData, CONFIG_DATA_SIZE);
     // Without the switch written, the values are neither written nor deleted.
@@ -88,13 +73,15 @@ int SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WR
       // The registry holds the record's ConfigData now: it may be written back.
       record->KnownSettings |= KNOWN_CONFIG_DATA;
       if (GetOptionBit(record->ConfigData, BufferedWritesEnabled))
-        rc = WriteValues(key, record, typed, rejected);
+        rc = WriteValues(key, record, typed, rejected, &failed);
       else
-        rc = DeleteValues(key);
+        rc = DeleteValues(key, &failed);
     }
     RegCloseKey(key);
   }
-  if (rc == ERROR_SUCCESS) return 1;
-  ReportSaveFailure(record);
-  return 0;
+  if (rc == ERROR_SUCCESS) return true;
+  // The dialog closes on OK whatever the outcome: say so now, once.
+  ReportDeviceWriteFailure(reporter, REPORT_WRITE_BUFFERED_WRITES, record, "buffered writes",
+                           failed, DEVICE_PARAMETERS_KEY, (DWORD)rc);
+  return false;
 }

@@ -6,11 +6,12 @@
 
 #include "bufwrite/buffered_write_rules.h"
 #include "devices/device_record.h"
+#include "platform/report.h"
 
 // Sets the three fields to 4096, 20 and 1 and, when BufferedWritesEnabled is
 // set, reads the registry's values over them; a value that is missing (or
-// not a DWORD) keeps its number. 0 when the key could not be read.
-int ReadBufferedWrites(DeviceRecord* record);
+// not a DWORD) keeps its number. False when the key could not be read.
+bool ReadBufferedWrites(DeviceRecord* record);
 
 // The check box's BM_GETCHECK result into BufferedWritesEnabled: checked
 // sets the bit, anything else clears it.
@@ -20,6 +21,6 @@ void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState);
 // takes each typed value (BufferedWriteValues order) that lies in its range
 // into the record and writes the three; with the bit clear, deletes them.
 // rejected[i] tells that typed[i] was refused and its field kept its value.
-// 1 when all was written; 0 after one "ERROR" message.
-int SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
-                       bool rejected[BUFFERED_WRITE_VALUE_COUNT]);
+// True when all was written; false after one report.
+bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
+                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter);

@@ -4,10 +4,9 @@
 
 #include <stdio.h>
 
-#include "app/main_window_controls.h"
-#include "app/sub_dialogs.h"
 #include "bufwrite/buffered_writes.h"
-#include "bufwrite_dialog_ids.h"
+#include "bufwrite/bufwrite_dialog.h"
+#include "bufwrite/bufwrite_dialog_ids.h"
 #include "devices/config_data.h"
 #include "platform/ui.h"
 
@@ -18,87 +17,86 @@ namespace {
 const int ValueEdits[BUFFERED_WRITE_VALUE_COUNT] = {IDE_WRITE_BUFFER_SIZE, IDE_WRITE_LATENCY,
                                                     IDE_WRITE_BUFFER_THRESHOLD};
 
-// Handles kept while the dialog is open.
-struct BufferedWritesControls {
+// One opening of the dialog: the record it edits and the handles it keeps.
+struct BufferedWritesDialog {
+  DeviceRecord* Record;
+  const Reporter* Reporter;
+  HWND Dialog;
   HWND Check;
   HWND Edits[BUFFERED_WRITE_VALUE_COUNT];
 };
-BufferedWritesControls Controls;
 
-void SetEditsEditable(bool editable) {
-  for (HWND edit : Controls.Edits) SendMessageA(edit, EM_SETREADONLY, editable ? FALSE : TRUE, 0);
+void SetEditsEditable(const BufferedWritesDialog* d, bool editable) {
+  for (HWND edit : d->Edits) SendMessageA(edit, EM_SETREADONLY, editable ? FALSE : TRUE, 0);
 }
 
-void ShowValue(int index, const DeviceRecord* record) {
+void ShowValue(const BufferedWritesDialog* d, int index) {
   char text[16];
-  snprintf(text, sizeof text, "%d", (int)(record->*BufferedWriteValues[index].Field));
-  SetWindowTextA(Controls.Edits[index], text);
+  snprintf(text, sizeof text, "%d", (int)(d->Record->*BufferedWriteValues[index].Field));
+  SetWindowTextA(d->Edits[index], text);
 }
 
-void InitBufferedWritesDialog(HWND dialog) {
-  Controls.Check = GetDlgItem(dialog, IDX_ACTIVATE_BUFFERED_WRITES);
+void InitBufferedWritesDialog(HWND dialog, BufferedWritesDialog* d) {
+  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(d));
+  d->Dialog = dialog;
+  d->Check = GetDlgItem(dialog, IDX_ACTIVATE_BUFFERED_WRITES);
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i)
-    Controls.Edits[i] = GetDlgItem(dialog, ValueEdits[i]);
-  DeviceRecord* record = SelectedRecord();
-  if (!record) {  // the command opens the dialog only for a selected port
-    EndDialog(dialog, 1);
-    return;
-  }
-  bool enabled = GetOptionBit(record->ConfigData, BufferedWritesEnabled);
-  SendMessageA(Controls.Check, BM_SETCHECK, enabled ? BST_CHECKED : BST_UNCHECKED, 0);
-  SetEditsEditable(enabled);
+    d->Edits[i] = GetDlgItem(dialog, ValueEdits[i]);
+  bool enabled = GetOptionBit(d->Record->ConfigData, BufferedWritesEnabled);
+  SendMessageA(d->Check, BM_SETCHECK, enabled ? BST_CHECKED : BST_UNCHECKED, 0);
+  SetEditsEditable(d, enabled);
   // The numbers are set afresh at every opening; only a set switch reads
   // the registry's values over them.
-  ReadBufferedWrites(record);
-  for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) ShowValue(i, record);
+  ReadBufferedWrites(d->Record);
+  for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) ShowValue(d, i);
 }
 
 // The check box decides; a refused number is replaced by the one kept.
-void OnSave() {
-  DeviceRecord* record = SelectedRecord();
-  if (!record) return;
-  ApplyBufferedWritesCheck(record, SendMessageA(Controls.Check, BM_GETCHECK, 0, 0));
+void OnSave(const BufferedWritesDialog* d) {
+  ApplyBufferedWritesCheck(d->Record, SendMessageA(d->Check, BM_GETCHECK, 0, 0));
   char texts[BUFFERED_WRITE_VALUE_COUNT][BUFFERED_WRITE_TEXT_LENGTH + 1];
   const char* typed[BUFFERED_WRITE_VALUE_COUNT];
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) {
-    GetWindowTextA(Controls.Edits[i], texts[i], sizeof texts[i]);
+    GetWindowTextA(d->Edits[i], texts[i], sizeof texts[i]);
     typed[i] = texts[i];
   }
   bool rejected[BUFFERED_WRITE_VALUE_COUNT];
-  SaveBufferedWrites(record, typed, rejected);
+  SaveBufferedWrites(d->Record, typed, rejected, d->Reporter);
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i)
-    if (rejected[i]) ShowValue(i, record);
+    if (rejected[i]) ShowValue(d, i);
 }
 
-void OnBufferedWritesCommand(HWND dialog, int id, int notification) {
+void OnBufferedWritesCommand(const BufferedWritesDialog* d, int id, int notification) {
   switch (id) {
     case IDB_BUFWRITE_OK:
-      OnSave();
-      EndDialog(dialog, 1);
+      OnSave(d);
+      EndDialog(d->Dialog, 1);
       break;
     case IDB_BUFWRITE_APPLY:
-      OnSave();
+      OnSave(d);
       break;
     case IDB_BUFWRITE_CANCEL:
-      EndDialog(dialog, 1);
+      EndDialog(d->Dialog, 1);
       break;
     case IDX_ACTIVATE_BUFFERED_WRITES:
       // The bit itself changes only with OK or Apply.
       if (notification == BN_CLICKED)
-        SetEditsEditable(SendMessageA(Controls.Check, BM_GETCHECK, 0, 0) == BST_CHECKED);
+        SetEditsEditable(d, SendMessageA(d->Check, BM_GETCHECK, 0, 0) == BST_CHECKED);
       break;
     default:
       break;
   }
 }
 
-INT_PTR CALLBACK BufferedWritesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK BufferedWritesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  BufferedWritesDialog* d =
+      reinterpret_cast<BufferedWritesDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG:
-      InitBufferedWritesDialog(dialog);
+      InitBufferedWritesDialog(dialog, reinterpret_cast<BufferedWritesDialog*>(lParam));
       return TRUE;
     case WM_COMMAND:
-      OnBufferedWritesCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+      if (d) OnBufferedWritesCommand(d, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
   }
   return FALSE;
@@ -106,10 +104,12 @@ INT_PTR CALLBACK BufferedWritesProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-void RunBufferedWritesCommand() {
-  if (!SelectedRecord()) {
-    ShowNoSelection();
-    return;
-  }
-  RunSubDialog(IDD_BUFFERED_WRITES, BufferedWritesProc);
+bool ShowBufferedWritesDialog(HWND owner, DeviceRecord* record, const Reporter* reporter) {
+  BufferedWritesDialog d = {};
+  d.Record = record;
+  d.Reporter = reporter;
+  INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BUFFERED_WRITES), owner,
+                                   BufferedWritesProc, reinterpret_cast<LPARAM>(&d));
+  // Every opening ends with 1; anything else means it never ran.
+  return result == 1;
 }

@@ -3,30 +3,25 @@
 #include <stdlib.h>
 
 #include "comdb/comdb_bits.h"
-#include "devices/inventory.h"
 #include "devices/registry_paths.h"
 
 static const char ComDbValueName[] = "ComDB";
 
-// The whole value as the last successful ReadComDb found it (or as the last
-// WriteComDb left it). Null after a failed read: a value we never saw is
-// never written over, or every reservation of the machine would be lost.
-static unsigned char* KeptValue;
-static size_t KeptLength;
-
-static void KeepValue(unsigned char* value, size_t length) {
-  free(KeptValue);
-  KeptValue = value;
-  KeptLength = length;
+static void KeepValue(ComDbValue* kept, unsigned char* bytes, size_t length) {
+  free(kept->Bytes);
+  kept->Bytes = bytes;
+  kept->Length = length;
 }
 
-static DeviceRecord* SelectedComDbRecord() {
-  if (SelectedIndex < 0 || (uint32_t)SelectedIndex >= Inventory.count) return nullptr;
-  return &Inventory.Records[SelectedIndex];
-}
+void FreeComDbValue(ComDbValue* value) { KeepValue(value, nullptr, 0); }
 
-static void ShowComDbError(HWND owner, const char* text) {
-  ComPortMessageBox(owner, text, "ERROR", MB_ICONERROR | MB_OK);
+static void ShowComDbError(const Reporter* reporter, ReportOperation operation, const char* text,
+                           LONG error) {
+  Report report = MakeReport(operation, text, "ERROR", MB_ICONERROR | MB_OK);
+  report.Value = ComDbValueName;
+  report.Key = ComNameArbiterKeyPath;
+  report.Error = (DWORD)error;
+  TellReporter(reporter, report);
 }
 
 // Asks for the size first, so a value of any length is read whole; asks
@@ -50,55 +45,52 @@ static LONG QueryWholeValue(HKEY key, unsigned char** value, DWORD* length) {
   return rc;
 }
 
-int ReadComDb(HWND owner) {
-  KeepValue(nullptr, 0);
-  DeviceRecord* record = SelectedComDbRecord();
-  if (!record) return 0;  // the dialog opens only for a selected port
-
+bool ReadComDb(ComDbValue* kept, unsigned char* field, const Reporter* reporter) {
+  KeepValue(kept, nullptr, 0);
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    ShowComDbError(owner, "Can't open Key: COM Name Arbiter");
-    return 0;
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, KEY_READ, &key);
+  if (rc != ERROR_SUCCESS) {
+    ShowComDbError(reporter, REPORT_READ_COMDB, "Can't open Key: COM Name Arbiter", rc);
+    return false;
   }
   unsigned char* value = nullptr;
   DWORD length = 0;
-  LONG rc = QueryWholeValue(key, &value, &length);
+  rc = QueryWholeValue(key, &value, &length);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) {
-    ShowComDbError(owner, "Can't open COMDB");
-    return 0;
+    ShowComDbError(reporter, REPORT_READ_COMDB, "Can't open COMDB", rc);
+    return false;
   }
-  ComDbFieldFromValue(value, length, record->ComDB);
-  KeepValue(value, length);
-  return 1;
+  ComDbFieldFromValue(value, length, field);
+  KeepValue(kept, value, length);
+  return true;
 }
 
-int WriteComDb(HWND owner) {
-  DeviceRecord* record = SelectedComDbRecord();
-  size_t size = ComDbWriteBackSize(KeptLength);
-  unsigned char* value = KeptValue && record ? (unsigned char*)malloc(size) : nullptr;
+bool WriteComDb(ComDbValue* kept, const unsigned char* field, const Reporter* reporter) {
+  size_t size = ComDbWriteBackSize(kept->Length);
+  unsigned char* value = kept->Bytes ? (unsigned char*)malloc(size) : nullptr;
   if (!value) {
-    ShowComDbError(owner, "Can't open COMDB");
-    return 0;
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB",
+                   kept->Bytes ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
+    return false;
   }
-  BuildComDbValue(KeptValue, KeptLength, record->ComDB, value, size);
+  BuildComDbValue(kept->Bytes, kept->Length, field, value, size);
 
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, KEY_ALL_ACCESS, &key) !=
-      ERROR_SUCCESS) {
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, KEY_ALL_ACCESS, &key);
+  if (rc != ERROR_SUCCESS) {
     free(value);
-    ShowComDbError(owner, "Can't open Key: COM Name Arbiter");
-    return 0;
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open Key: COM Name Arbiter", rc);
+    return false;
   }
-  LONG rc = RegSetValueExA(key, ComDbValueName, 0, REG_BINARY, value, (DWORD)size);
+  rc = RegSetValueExA(key, ComDbValueName, 0, REG_BINARY, value, (DWORD)size);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) {
     free(value);
-    ShowComDbError(owner, "Can't open COMDB");
-    return 0;
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB", rc);
+    return false;
   }
   // The registry holds this value now; a later write builds on it.
-  KeepValue(value, size);
-  return 1;
+  KeepValue(kept, value, size);
+  return true;
 }

@@ -1,21 +1,27 @@
-// Reading and writing the system's ComDB value (COM Name Arbiter) for the
-// selected port's record. The value is kept whole as read, so that writing
-// it back changes only the bits the rename touched, whatever its length.
+// Reading and writing the system's ComDB value (COM Name Arbiter). The value
+// is kept whole as read, so that writing it back changes only the bits a
+// rename touched, whatever its length.
 #pragma once
 
-#include <windows.h>
+#include <stddef.h>
 
-// Reads ComDB into the ComDB field of the record at SelectedIndex and keeps
-// the whole value for WriteComDb. 1 when read; 0 after a message owned by
-// owner, and then nothing is kept: WriteComDb refuses until a read succeeds.
-int ReadComDb(HWND owner);
+#include "platform/report.h"
 
-// Writes the value kept by the last ReadComDb back, at its length, with the
-// selected record's ComDB field over its first bytes. 1 when written; 0
-// after a message owned by owner.
-int WriteComDb(HWND owner);
+// The whole value as the last successful read found it (or as the last
+// write left it). Bytes is null when none was read: a value we never saw is
+// never written over, or every reservation of the machine would be lost.
+struct ComDbValue {
+  unsigned char* Bytes;
+  size_t Length;
+};
 
-// The plain message box of the COM numbering messages (not centred on the
-// pointer). Defined with the COM Port Assignment dialog in the program;
-// component tests link a recording substitute.
-int ComPortMessageBox(HWND owner, const char* text, const char* caption, UINT style);
+// Reads ComDB whole into *value and its first 32 bytes into field
+// (COMDB_SIZE bytes). False after a report, and then *value is empty, so
+// that WriteComDb refuses until a read succeeds.
+bool ReadComDb(ComDbValue* value, unsigned char* field, const Reporter* reporter);
+
+// Writes *value back at its length, with field over its first bytes, and
+// keeps what was written. False after a report.
+bool WriteComDb(ComDbValue* value, const unsigned char* field, const Reporter* reporter);
+
+void FreeComDbValue(ComDbValue* value);

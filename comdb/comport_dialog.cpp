@@ -8,21 +8,17 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "app/main_window.h"
-#include "app/main_window_controls.h"
-#include "app/sub_dialogs.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
-#include "comport_dialog_ids.h"
-#include "devices/inventory.h"
-#include "devices/registry_paths.h"
+#include "comdb/comport_dialog.h"
+#include "comdb/comport_dialog_ids.h"
+#include "devices/device_keys.h"
 #include "platform/ui.h"
 
 enum {
   ITEM_TEXT_SIZE = 16,
   NUMBER_TEXT_LENGTH = 3,  // a COM number has at most three digits
-  EDIT_CHANGE_LIMIT = 2,
-  DEVICE_KEY_PATH_SIZE = 1024
+  EDIT_CHANGE_LIMIT = 2
 };
 
 static const char ComPrefix[] = "COM";
@@ -37,14 +33,25 @@ static char ItemTexts[COMDB_MAX_NUMBER][ITEM_TEXT_SIZE];
 // it is.
 static int EditChangeCount;
 
-static HWND Dialog, FreeList, SelectedPortEdit, NewNumberEdit, NewNumberArrows;
-// On only while an initialised dialog is open: the texts the dialog and
-// its arrows are given while they are made are not the user's changes.
-static bool Ready;
+// One opening of the dialog.
+struct ComPortDialog {
+  DeviceRecord* Record;
+  HWND Dialog, FreeList, SelectedPortEdit, NewNumberEdit, NewNumberArrows;
+  // On once the dialog is initialised: the texts the dialog and its arrows
+  // are given while they are made are not the user's changes.
+  bool Ready;
+  ComDbValue ComDb;  // as read when the dialog opened, or as last written
+  Reporter Messages;  // plain boxes owned by the dialog
+};
 
-// Component tests link a recording substitute in place of this one.
-int ComPortMessageBox(HWND owner, const char* text, const char* caption, UINT style) {
-  return MessageBoxA(owner, text, caption, style);
+static int ComPortMessageBox(const ComPortDialog* d, const char* text, const char* caption,
+                             UINT style) {
+  return MessageBoxA(d->Dialog, text, caption, style);
+}
+
+static int ShowReport(void* context, const Report* report) {
+  return ComPortMessageBox(static_cast<const ComPortDialog*>(context), report->Text,
+                           report->Caption, report->Style);
 }
 
 // The number in "COMn"; 0 (no number) for a name too short to hold one.
@@ -57,74 +64,71 @@ static int NumberOfName(const char* name, size_t size) {
   return atoi(digits);
 }
 
-static int ItemCount() {
-  LRESULT count = SendMessageA(FreeList, LB_GETCOUNT, 0, 0);
+static int ItemCount(const ComPortDialog* d) {
+  LRESULT count = SendMessageA(d->FreeList, LB_GETCOUNT, 0, 0);
   if (count < 0) return 0;
   return count > COMDB_MAX_NUMBER ? COMDB_MAX_NUMBER : (int)count;
 }
 
 // The list item that offers COM number n; -1 when none does.
-static int ItemOfNumber(long n) {
-  int count = ItemCount();
+static int ItemOfNumber(const ComPortDialog* d, long n) {
+  int count = ItemCount(d);
   for (int item = 0; item < count; ++item)
     if (NumberOfName(ItemTexts[item], ITEM_TEXT_SIZE) == n) return item;
   return -1;
 }
 
-static void SelectItem(int item) { SendMessageA(FreeList, LB_SETCURSEL, (WPARAM)item, 0); }
+static void SelectItem(const ComPortDialog* d, int item) {
+  SendMessageA(d->FreeList, LB_SETCURSEL, (WPARAM)item, 0);
+}
 
 // The typed number; false when the text is too long to be a COM number.
-static bool ReadTypedNumber(long* number) {
-  if (GetWindowTextLengthA(NewNumberEdit) > NUMBER_TEXT_LENGTH) return false;
+static bool ReadTypedNumber(const ComPortDialog* d, long* number) {
+  if (GetWindowTextLengthA(d->NewNumberEdit) > NUMBER_TEXT_LENGTH) return false;
   char text[NUMBER_TEXT_LENGTH + 1] = "";
-  GetWindowTextA(NewNumberEdit, text, sizeof text);
+  GetWindowTextA(d->NewNumberEdit, text, sizeof text);
   *number = atol(text);
   return true;
 }
 
-static void FillFreeNumbers(const DeviceRecord* record) {
+static void FillFreeNumbers(const ComPortDialog* d) {
   int numbers[COMDB_MAX_NUMBER];
-  int count = FreeComNumbers(record->ComDB, numbers);
+  int count = FreeComNumbers(d->Record->ComDB, numbers);
   for (int item = 0; item < count; ++item) {
     char text[ITEM_TEXT_SIZE];
     snprintf(text, sizeof text, "%s%i", ComPrefix, numbers[item]);
     // LB_ERRSPACE is a failure as much as LB_ERR.
-    if (SendMessageA(FreeList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)) < 0) {
-      ComPortMessageBox(Dialog, "ListBox Error", "ERROR", MB_ICONERROR | MB_OK);
+    if (SendMessageA(d->FreeList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)) < 0) {
+      ComPortMessageBox(d, "ListBox Error", "ERROR", MB_ICONERROR | MB_OK);
       return;
     }
     memcpy(ItemTexts[item], text, sizeof text);
   }
 }
 
-static INT_PTR OnInitDialog(HWND dialog) {
-  Ready = false;
-  Dialog = dialog;
-  FreeList = GetDlgItem(dialog, IDL_FREE_NUMBERS);
-  SelectedPortEdit = GetDlgItem(dialog, IDE_SELECTED_PORT);
-  NewNumberEdit = GetDlgItem(dialog, IDE_NEW_NUMBER);
-  NewNumberArrows = GetDlgItem(dialog, IDU_NEW_NUMBER);
-  SendMessageA(NewNumberArrows, UDM_SETRANGE, 0, MAKELPARAM(COMDB_MAX_NUMBER, 1));
+static INT_PTR OnInitDialog(HWND dialog, ComPortDialog* d) {
+  SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(d));
+  d->Dialog = dialog;
+  d->FreeList = GetDlgItem(dialog, IDL_FREE_NUMBERS);
+  d->SelectedPortEdit = GetDlgItem(dialog, IDE_SELECTED_PORT);
+  d->NewNumberEdit = GetDlgItem(dialog, IDE_NEW_NUMBER);
+  d->NewNumberArrows = GetDlgItem(dialog, IDU_NEW_NUMBER);
+  SendMessageA(d->NewNumberArrows, UDM_SETRANGE, 0, MAKELPARAM(COMDB_MAX_NUMBER, 1));
 
-  const DeviceRecord* record = SelectedRecord();
-  if (!record) {
-    EndDialog(dialog, 1);
-    return TRUE;
-  }
   // A ComDB that could not be read offers no number: the zero field would
   // offer all of them, and a rename would wipe the machine's reservations.
-  bool comDbRead = ReadComDb(dialog) != 0;
+  bool comDbRead = ReadComDb(&d->ComDb, d->Record->ComDB, &d->Messages);
 
   char name[PORT_NAME_SIZE + 1];
-  snprintf(name, sizeof name, "%.*s", (int)PORT_NAME_SIZE, record->PortName);
-  SetWindowTextA(SelectedPortEdit, name);
+  snprintf(name, sizeof name, "%.*s", (int)PORT_NAME_SIZE, d->Record->PortName);
+  SetWindowTextA(d->SelectedPortEdit, name);
   char digits[NUMBER_TEXT_LENGTH + 1] = "";
   if (strlen(name) > (size_t)ComPrefixLength)
     snprintf(digits, sizeof digits, "%s", name + ComPrefixLength);
-  SetWindowTextA(NewNumberEdit, digits);
+  SetWindowTextA(d->NewNumberEdit, digits);
 
-  if (comDbRead) FillFreeNumbers(record);
-  Ready = true;
+  if (comDbRead) FillFreeNumbers(d);
+  d->Ready = true;
   return TRUE;
 }
 
@@ -134,13 +138,13 @@ static void RaiseEditChangeCount() {
 
 // Selects the free number typed; what a number that is not free does
 // depends on the run's change count.
-static void OnNewNumberChanged() {
-  if (!Ready) return;
+static void OnNewNumberChanged(const ComPortDialog* d) {
+  if (!d->Ready) return;
   long number;
-  if (!ReadTypedNumber(&number)) number = -1;  // too long: matches nothing, and is not 1
-  int item = ItemOfNumber(number);
+  if (!ReadTypedNumber(d, &number)) number = -1;  // too long: matches nothing, and is not 1
+  int item = ItemOfNumber(d, number);
   if (item != -1) {
-    SelectItem(item);
+    SelectItem(d, item);
     RaiseEditChangeCount();
     return;
   }
@@ -149,37 +153,33 @@ static void OnNewNumberChanged() {
     return;
   }
   if (number == 1) return;
-  SelectItem(-1);
+  SelectItem(d, -1);
 }
 
 // Runs before the arrows write their new number; that text then goes
 // through OnNewNumberChanged. 0 lets the arrows go ahead.
-static LRESULT OnArrowClick(const NMUPDOWN* change) {
+static LRESULT OnArrowClick(const ComPortDialog* d, const NMUPDOWN* change) {
   long number;
-  if (ReadTypedNumber(&number)) SelectItem(ItemOfNumber(number + change->iDelta));
+  if (ReadTypedNumber(d, &number)) SelectItem(d, ItemOfNumber(d, number + change->iDelta));
   return 0;
 }
 
-static int SetDeviceString(const DeviceRecord* record, DeviceKeyKind which, const char* name,
-                           const char* text) {
-  char path[DEVICE_KEY_PATH_SIZE];
+static bool SetDeviceString(const DeviceRecord* record, DeviceKeyKind which, const char* name,
+                            const char* text) {
   HKEY key;
-  if (!FormatDeviceKeyPath(path, sizeof path, record, which) ||
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return 0;
+  if (OpenDeviceKey(record, which, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return false;
   LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                            (DWORD)strlen(text) + 1);
   RegCloseKey(key);
   return rc == ERROR_SUCCESS;
 }
 
-// 1 when the dialog is to close, 0 when it stays open.
-static int RenameComPort() {
-  DeviceRecord* record = SelectedRecord();
-  if (!record) return 1;
-  LRESULT item = SendMessageA(FreeList, LB_GETCURSEL, 0, 0);
+// True when the dialog is to close, false when it stays open.
+static bool RenameComPort(ComPortDialog* d) {
+  DeviceRecord* record = d->Record;
+  LRESULT item = SendMessageA(d->FreeList, LB_GETCURSEL, 0, 0);
   if (item < 0 || item >= COMDB_MAX_NUMBER)
-    return ComPortMessageBox(Dialog, "Selected COM Port Number is reserved", "Error",
+    return ComPortMessageBox(d, "Selected COM Port Number is reserved", "Error",
                              MB_ICONWARNING | MB_OKCANCEL) == IDOK;
 
   const char* newName = ItemTexts[item];
@@ -191,8 +191,8 @@ static int RenameComPort() {
   // Without the new PortName the port keeps its old number: ComDB must go
   // on marking that one taken, so nothing else is written.
   if (!SetDeviceString(record, DEVICE_PARAMETERS_KEY, "PortName", newName)) {
-    ComPortMessageBox(Dialog, "Can't write PortName", "ERROR", MB_ICONERROR | MB_OK);
-    return 0;
+    ComPortMessageBox(d, "Can't write PortName", "ERROR", MB_ICONERROR | MB_OK);
+    return false;
   }
   // Only the name shown for the device: a failure here is not reported.
   SetDeviceString(record, DEVICE_INSTANCE_KEY, "FriendlyName", friendlyName);
@@ -202,54 +202,58 @@ static int RenameComPort() {
   ReserveComNumber(record->ComDB, newNumber);
   // A port given its own number keeps it taken.
   if (oldNumber != newNumber) ReleaseComNumber(record->ComDB, oldNumber);
-  if (WriteComDb(Dialog)) return 1;
+  if (WriteComDb(&d->ComDb, record->ComDB, &d->Messages)) return true;
   // Not written: another choice must not carry this one's bits along.
   memcpy(record->ComDB, before, COMDB_SIZE);
-  return 0;
+  return false;
 }
 
-static void OnCommand(int id, int notification) {
+static void OnCommand(ComPortDialog* d, int id, int notification) {
   switch (id) {
     case IDOK:
-      if (RenameComPort()) EndDialog(Dialog, 1);
+      if (RenameComPort(d)) EndDialog(d->Dialog, 1);
       break;
     case IDCANCEL:
-      EndDialog(Dialog, 1);
+      EndDialog(d->Dialog, 1);
       break;
     case IDE_NEW_NUMBER:
-      if (notification == EN_CHANGE) OnNewNumberChanged();
+      if (notification == EN_CHANGE) OnNewNumberChanged(d);
       break;
     default:
       break;
   }
 }
 
+static INT_PTR OnNotify(HWND dialog, const ComPortDialog* d, const NMHDR* header) {
+  if (header->idFrom != IDU_NEW_NUMBER || header->code != UDN_DELTAPOS) return FALSE;
+  SetWindowLongPtrA(dialog, DWLP_MSGRESULT,
+                    OnArrowClick(d, reinterpret_cast<const NMUPDOWN*>(header)));
+  return TRUE;
+}
+
 static INT_PTR CALLBACK ComPortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  ComPortDialog* d = reinterpret_cast<ComPortDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG:
-      return OnInitDialog(dialog);
+      return OnInitDialog(dialog, reinterpret_cast<ComPortDialog*>(lParam));
     case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      if (d) OnCommand(d, LOWORD(wParam), HIWORD(wParam));
       return TRUE;
-    case WM_NOTIFY: {
-      const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header->idFrom != IDU_NEW_NUMBER || header->code != UDN_DELTAPOS) return FALSE;
-      SetWindowLongPtrA(dialog, DWLP_MSGRESULT,
-                        OnArrowClick(reinterpret_cast<const NMUPDOWN*>(lParam)));
-      return TRUE;
-    }
+    case WM_NOTIFY:
+      return d ? OnNotify(dialog, d, reinterpret_cast<const NMHDR*>(lParam)) : FALSE;
     default:
       return FALSE;
   }
 }
 
-void RunRenameComPortCommand() {
-  if (!SelectedRecord()) {
-    ShowNoSelection();
-    return;
-  }
-  RunSubDialog(IDD_COM_PORT, ComPortDialogProc);
-  Ready = false;
-  // Reads the new PortName back and drops the selection, whatever happened.
-  RefreshDeviceList();
+bool ShowComPortAssignmentDialog(HWND owner, DeviceRecord* record) {
+  ComPortDialog d = {};
+  d.Record = record;
+  d.Messages.Function = ShowReport;
+  d.Messages.Context = &d;
+  INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_COM_PORT), owner,
+                                   ComPortDialogProc, reinterpret_cast<LPARAM>(&d));
+  FreeComDbValue(&d.ComDb);
+  // Every opening ends with 1; anything else means it never ran.
+  return result == 1;
 }

@@ -14,9 +14,9 @@ void EncodeConfigFile(const DeviceRecord* record, unsigned char* out) {
   out[CONFIG_FILE_POLLING_PERIOD] = (unsigned char)(record->PollingPeriod & 0xFF);
 }
 
-int DecodeConfigFile(const unsigned char* data, size_t size, DeviceRecord* record) {
+bool DecodeConfigFile(const unsigned char* data, size_t size, DeviceRecord* record) {
   // A file that ends early is refused whole, never loaded in part.
-  if (data == nullptr || size < CONFIG_FILE_SIZE) return 0;
+  if (data == nullptr || size < CONFIG_FILE_SIZE) return false;
 
   memcpy(record->ConfigData, data + CONFIG_FILE_CONFIG_DATA, CONFIG_DATA_SIZE);
   record->MinReadTimeout = data[CONFIG_FILE_MIN_READ_TIMEOUT];
@@ -38,5 +38,5 @@ int DecodeConfigFile(const unsigned char* data, size_t size, DeviceRecord* recor
 
   record->KnownSettings |= KNOWN_CONFIG_DATA | KNOWN_MIN_READ_TIMEOUT | KNOWN_MIN_WRITE_TIMEOUT |
                            KNOWN_LATENCY_TIMER | KNOWN_POLLING_PERIOD;
-  return 1;
+  return true;
 }

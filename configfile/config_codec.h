@@ -21,6 +21,6 @@ enum {
 void EncodeConfigFile(const DeviceRecord* record, unsigned char* out);
 
 // Loads a file's bytes into the record. Fewer than CONFIG_FILE_SIZE bytes:
-// returns 0 and changes nothing. Otherwise uses the first CONFIG_FILE_SIZE
-// bytes, marks the loaded settings as set by the user and returns 1.
-int DecodeConfigFile(const unsigned char* data, size_t size, DeviceRecord* record);
+// returns false and changes nothing. Otherwise uses the first CONFIG_FILE_SIZE
+// bytes, marks the loaded settings as set by the user and returns true.
+bool DecodeConfigFile(const unsigned char* data, size_t size, DeviceRecord* record);

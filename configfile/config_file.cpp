@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include "configfile/config_codec.h"
-#include "platform/ui.h"
 
 static const char CannotOpenText[] = "Cannot open file";
 static const char CannotWriteText[] = "Cannot write file";
@@ -11,41 +10,52 @@ static const char CannotReplaceText[] = "Cannot replace file";
 static const char CannotReadText[] = "Cannot read file";
 static const char TooShortText[] = "Not a configuration file: it is shorter than 84 bytes";
 
-static void ReportFileError(const char* text) {
-  MessageBoxAtCursor(MainWindow, text, "ERROR", MB_ICONERROR | MB_OK);
+static void ReportFileError(const Reporter* reporter, ReportOperation operation, const char* text,
+                            const char* path, DWORD error) {
+  Report report = MakeReport(operation, text, "ERROR", MB_ICONERROR | MB_OK);
+  report.Key = path;
+  report.Error = error;
+  TellReporter(reporter, report);
 }
 
 // The folder of path, with its trailing separator ("C:\dir\"), for the
 // temporary file. 0 when path names no file.
-static int FolderOf(const char* path, char* folder, DWORD size) {
+static bool FolderOf(const char* path, char* folder, DWORD size) {
   char* filePart = nullptr;
   DWORD length = GetFullPathNameA(path, size, folder, &filePart);
-  if (length == 0 || length >= size || filePart == nullptr || *filePart == '\0') return 0;
+  if (length == 0 || length >= size || filePart == nullptr || *filePart == '\0') return false;
   *filePart = '\0';
-  return 1;
+  return true;
 }
 
 // Writes all bytes and makes sure they reached the disk before the file is
 // moved over the old one; any short write, flush or close error fails.
-static int WriteWholeFile(HANDLE file, const unsigned char* data, DWORD size) {
+static bool WriteWholeFile(HANDLE file, const unsigned char* data, DWORD size) {
   DWORD done = 0;
   while (done < size) {
     DWORD written = 0;
-    if (!WriteFile(file, data + done, size - done, &written, nullptr) || written == 0) return 0;
+    if (!WriteFile(file, data + done, size - done, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
     done += written;
   }
-  return FlushFileBuffers(file) ? 1 : 0;
+  return FlushFileBuffers(file) != FALSE;
 }
 
 // Writing in place would fail on a read-only file or a folder, and so must
 // the save: a move alone replaces a read-only file on some file systems.
-static int TargetWritable(const char* path) {
+static bool TargetWritable(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return 1;  // a new file
-  return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) ? 0 : 1;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;  // a new file
+  if (!(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return true;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return false;
 }
 
-int WriteConfigurationFile(const char* path, const DeviceRecord* record) {
+bool WriteConfigurationFile(const char* path, const DeviceRecord* record,
+                            const Reporter* reporter) {
   unsigned char image[CONFIG_FILE_SIZE];
   EncodeConfigFile(record, image);
 
@@ -54,50 +64,57 @@ int WriteConfigurationFile(const char* path, const DeviceRecord* record) {
   // GetTempFileNameA creates the file (empty) under a name nobody uses.
   if (!TargetWritable(path) || !FolderOf(path, folder, sizeof folder) ||
       !GetTempFileNameA(folder, "pmc", 0, temporary)) {
-    ReportFileError(CannotOpenText);
-    return 0;
+    ReportFileError(reporter, REPORT_OPEN_FILE, CannotOpenText, path, GetLastError());
+    return false;
   }
 
   HANDLE file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
     DeleteFileA(temporary);
-    ReportFileError(CannotOpenText);
-    return 0;
+    ReportFileError(reporter, REPORT_OPEN_FILE, CannotOpenText, path, error);
+    return false;
   }
-  int written = WriteWholeFile(file, image, CONFIG_FILE_SIZE);
-  if (!CloseHandle(file)) written = 0;
+  bool written = WriteWholeFile(file, image, CONFIG_FILE_SIZE);
+  DWORD error = written ? ERROR_SUCCESS : GetLastError();
+  if (!CloseHandle(file) && written) {
+    written = false;
+    error = GetLastError();
+  }
   if (!written) {
     DeleteFileA(temporary);
-    ReportFileError(CannotWriteText);
-    return 0;
+    ReportFileError(reporter, REPORT_WRITE_FILE, CannotWriteText, path, error);
+    return false;
   }
 
   if (!MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
     DeleteFileA(temporary);
-    ReportFileError(CannotReplaceText);
-    return 0;
+    ReportFileError(reporter, REPORT_REPLACE_FILE, CannotReplaceText, path, error);
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int ReadConfigurationFile(const char* path, DeviceRecord* record) {
+bool ReadConfigurationFile(const char* path, DeviceRecord* record, const Reporter* reporter) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    ReportFileError(CannotOpenText);
-    return 0;
+    ReportFileError(reporter, REPORT_OPEN_FILE, CannotOpenText, path, GetLastError());
+    return false;
   }
   // The whole record is read before the record is touched; bytes after it
   // do not matter.
   unsigned char image[CONFIG_FILE_SIZE];
   const DWORD wanted = CONFIG_FILE_SIZE;
   DWORD size = 0;
-  int readable = 1;
+  DWORD error = ERROR_SUCCESS;
   while (size < wanted) {
     DWORD got = 0;
     if (!ReadFile(file, image + size, wanted - size, &got, nullptr)) {
-      readable = 0;
+      error = GetLastError();
+      if (error == ERROR_SUCCESS) error = ERROR_READ_FAULT;
       break;
     }
     if (got == 0) break;  // end of file
@@ -105,13 +122,13 @@ int ReadConfigurationFile(const char* path, DeviceRecord* record) {
   }
   CloseHandle(file);
 
-  if (!readable) {
-    ReportFileError(CannotReadText);
-    return 0;
+  if (error != ERROR_SUCCESS) {
+    ReportFileError(reporter, REPORT_READ_FILE, CannotReadText, path, error);
+    return false;
   }
   if (!DecodeConfigFile(image, size, record)) {
-    ReportFileError(TooShortText);
-    return 0;
+    ReportFileError(reporter, REPORT_SHORT_FILE, TooShortText, path, ERROR_SUCCESS);
+    return false;
   }
-  return 1;
+  return true;
 }

@@ -18,6 +18,13 @@ constexpr OptionBit SetRtsOnClose = {0, 0x08};
 constexpr OptionBit DisableModemCtrlAtStartup = {1, 0x02};
 constexpr OptionBit BufferedWritesEnabled = {1, 0x04};
 
+enum { ALIAS_TABLE_SIZE = 60 };  // a built-in alias table: ConfigData bytes 4 to 63
+
+// The driver's standard aliases, and the Tarnlink table that sends every
+// standard rate but 115200 to 3,000,000 baud.
+extern const unsigned char DefaultAliasTable[ALIAS_TABLE_SIZE];
+extern const unsigned char TarnlinkAliasTable[ALIAS_TABLE_SIZE];
+
 bool GetOptionBit(const unsigned char* configData, OptionBit bit);
 // Sets or clears one bit by mask; every other bit stays as it was.
 void SetOptionBit(unsigned char* configData, OptionBit bit, bool on);

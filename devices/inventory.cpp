@@ -6,30 +6,28 @@
 #include "devices/device_names.h"
 #include "devices/registry_paths.h"
 #include "platform/d2xx.h"
-#include "platform/ui.h"
 
-DeviceInventory Inventory;
-int SelectedIndex = -1;
-
-static void ShowInventoryError(const char* text) {
-  MessageBoxAtCursor(MainWindow, text, "ERROR", MB_OK);
+static void ShowInventoryError(const Reporter* reporter, const char* text, const char* key) {
+  Report report = MakeReport(REPORT_LIST_DEVICES, text, "ERROR", MB_OK);
+  report.Key = key;
+  TellReporter(reporter, report);
 }
 
-void FreeInventory() {
-  free(Inventory.Records);
-  Inventory.Records = nullptr;
-  Inventory.count = 0;
+void FreeInventory(DeviceInventory* inventory) {
+  free(inventory->Records);
+  inventory->Records = nullptr;
+  inventory->count = 0;
 }
 
 // Replaces the records with a zero-filled block of `count`; 0 when memory
 // ran out, leaving the inventory empty.
-static int AllocateRecords(uint32_t count) {
-  FreeInventory();
-  if (count == 0) return 1;
-  Inventory.Records = static_cast<DeviceRecord*>(calloc(count, sizeof(DeviceRecord)));
-  if (!Inventory.Records) return 0;
-  Inventory.count = count;
-  return 1;
+static bool AllocateRecords(DeviceInventory* inventory, uint32_t count) {
+  FreeInventory(inventory);
+  if (count == 0) return true;
+  inventory->Records = static_cast<DeviceRecord*>(calloc(count, sizeof(DeviceRecord)));
+  if (!inventory->Records) return false;
+  inventory->count = count;
+  return true;
 }
 
 // Copies text a library delivered into a fixed field; the field always ends
@@ -41,7 +39,8 @@ static void CopyText(char* field, size_t fieldSize, const char* source, size_t s
   field[length] = '\0';
 }
 
-static void ReadDeviceDetail(const D2xxLibrary* library, DWORD index, DeviceRecord* record) {
+static void ReadDeviceDetail(DeviceInventory* inventory, const D2xxLibrary* library, DWORD index,
+                             DeviceRecord* record) {
   DWORD flags = 0, type = 0, id = 0, location = 0;
   // Larger than the vendor's 16 and 64 bytes, so a library that writes a
   // little more than it should cannot run past our buffers.
@@ -58,63 +57,64 @@ static void ReadDeviceDetail(const D2xxLibrary* library, DWORD index, DeviceReco
   CopyText(record->Description, sizeof record->Description, description, sizeof description);
 
   if (status != FT_OK || (flags & 1)) {
-    Inventory.OpenPortCount++;  // open in another program, or no details to be had
+    inventory->OpenPortCount++;  // open in another program, or no details to be had
     return;
   }
   ApplyRegistrySerialRule(record);
 }
 
-int ListConnectedDevices() {
-  Inventory.OpenPortCount = 0;
+bool ListConnectedDevices(DeviceInventory* inventory, const Reporter* reporter) {
+  inventory->OpenPortCount = 0;
 
   // The key only proves that the driver is installed.
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS) {
-    ShowInventoryError("Device or FTDI driver is not installed");
-    return 0;
+    ShowInventoryError(reporter, "Device or FTDI driver is not installed", FtdibusKeyPath);
+    return false;
   }
 
   D2xxLibrary library;
   if (!LoadD2xx(&library)) {
-    FreeInventory();
-    ShowInventoryError(
-        "The FTDI D2XX library FTD2XX.dll could not be loaded, or it lacks "
-        "FT_CreateDeviceInfoList, FT_GetDeviceInfoDetail or FT_Reload.\n"
-        "Attached devices cannot be listed.");
+    FreeInventory(inventory);
+    ShowInventoryError(reporter,
+                       "The FTDI D2XX library FTD2XX.dll could not be loaded, or it lacks "
+                       "FT_CreateDeviceInfoList, FT_GetDeviceInfoDetail or FT_Reload.\n"
+                       "Attached devices cannot be listed.",
+                       D2xxLibraryName);
     RegCloseKey(ftdibus);
-    return 1;
+    return true;
   }
 
   DWORD n = 0;
   FT_STATUS status = library.FT_CreateDeviceInfoList(&n);
   // A failed call says nothing about the count: list nothing.
   if (status != FT_OK) n = 0;
-  if (!AllocateRecords(n)) {
-    ShowInventoryError(" Memory allocation not possible");
+  if (!AllocateRecords(inventory, n)) {
+    ShowInventoryError(reporter, " Memory allocation not possible", "");
     UnloadD2xx(&library);
     RegCloseKey(ftdibus);
-    return 0;
+    return false;
   }
-  for (DWORD i = 0; i < n; i++) ReadDeviceDetail(&library, i, &Inventory.Records[i]);
+  for (DWORD i = 0; i < n; i++) ReadDeviceDetail(inventory, &library, i, &inventory->Records[i]);
 
-  if (Inventory.count == 0 && !Inventory.ShowDisconnected)
-    ShowInventoryError("No active FTDI devices found");
+  if (inventory->count == 0 && !inventory->ShowDisconnected)
+    ShowInventoryError(reporter, "No active FTDI devices found", "");
   UnloadD2xx(&library);
   RegCloseKey(ftdibus);
-  return 1;
+  return true;
 }
 
 enum { SAVED_SERIAL_SIZE = 32 };
 
-int ListRegisteredDevices(HKEY ftdibus) {
+bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Reporter* reporter) {
   // The serial numbers of the records just listed mark the attached devices.
-  uint32_t savedCount = Inventory.count;
+  uint32_t savedCount = inventory->count;
   char(*saved)[SAVED_SERIAL_SIZE + 1] = nullptr;
   if (savedCount) {
     saved = static_cast<char(*)[SAVED_SERIAL_SIZE + 1]>(calloc(savedCount, sizeof *saved));
     if (!saved) savedCount = 0;
     for (uint32_t i = 0; i < savedCount; i++)
-      memcpy(saved[i], Inventory.Records[i].SerialNumber, SAVED_SERIAL_SIZE);
+      memcpy(saved[i], inventory->Records[i].SerialNumber, SAVED_SERIAL_SIZE);
   }
 
   DWORD subkeys = 0;
@@ -122,9 +122,9 @@ int ListRegisteredDevices(HKEY ftdibus) {
                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     subkeys = 0;
 
-  int result = 0;
-  if (!AllocateRecords(subkeys)) {
-    ShowInventoryError(" Memory allocation not possible");
+  bool result = false;
+  if (!AllocateRecords(inventory, subkeys)) {
+    ShowInventoryError(reporter, " Memory allocation not possible", "");
   } else if (subkeys > 0) {
     for (DWORD i = 0; i < subkeys; i++) {
       char name[256];
@@ -133,7 +133,7 @@ int ListRegisteredDevices(HKEY ftdibus) {
           ERROR_SUCCESS)
         continue;  // the record stays zero-filled
       name[length < 255 ? length : 255] = '\0';
-      DeviceRecord* record = &Inventory.Records[i];
+      DeviceRecord* record = &inventory->Records[i];
       ParseDeviceKeyName(name, record);
       for (uint32_t s = 0; s < savedCount; s++)
         if (record->DeviceId != 0 && strcmp(record->SerialNumber, saved[s]) == 0) {
@@ -141,7 +141,7 @@ int ListRegisteredDevices(HKEY ftdibus) {
           break;
         }
     }
-    result = 1;
+    result = true;
   }
   free(saved);
   return result;

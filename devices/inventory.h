@@ -1,20 +1,17 @@
-// The DeviceInventory the Main window shows and edits, and the two listings
-// that build it.
+// The DeviceInventory and the two listings that build it.
 #pragma once
 
 #include <windows.h>
 
 #include "devices/device_record.h"
+#include "platform/report.h"
 
-extern DeviceInventory Inventory;
-// Index of the DeviceRecord the Main window shows; -1 for none.
-extern int SelectedIndex;
-
-// Devices the D2XX library reports attached now. 1 when the listing ran
-// (also when empty), 0 when FTDIBUS did not open or memory ran out.
-int ListConnectedDevices();
-// Every device instance under the open FTDIBUS key. 1 when rebuilt from at
-// least one subkey, 0 when the key has none.
-int ListRegisteredDevices(HKEY ftdibus);
+// Devices the D2XX library reports attached now. True when the listing ran
+// (also when empty), false when FTDIBUS did not open or memory ran out.
+bool ListConnectedDevices(DeviceInventory* inventory, const Reporter* reporter);
+// Every device instance under the open FTDIBUS key; the records the
+// inventory held before mark the attached ones. True when rebuilt from at
+// least one subkey, false when the key has none.
+bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Reporter* reporter);
 // Frees the records; the inventory is empty afterwards.
-void FreeInventory();
+void FreeInventory(DeviceInventory* inventory);

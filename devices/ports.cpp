@@ -3,23 +3,23 @@
 #include <stdio.h>
 
 #include "platform/serial.h"
-#include "platform/ui.h"
 
-int CloseAllPorts() {
-  HCURSOR previous = SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+bool CloseAllPorts(const Reporter* reporter) {
   for (int n = 1; n <= HIGHEST_COM_NUMBER; n++) {
     char name[16];
     snprintf(name, sizeof name, "COM%d", n);
     if (!SerialPortExists(name)) continue;
     HANDLE port = OpenSerialPortExclusive(name);
     if (port == INVALID_HANDLE_VALUE) {
-      MessageBoxAtCursor(MainWindow, "Close COMPort not possible", "ERROR", MB_OK);
+      Report report = MakeReport(REPORT_CLOSE_PORT, "Close COMPort not possible", "ERROR", MB_OK);
+      report.Port = name;
+      report.Error = GetLastError();
+      TellReporter(reporter, report);
       continue;
     }
     PurgeAndCloseSerialPort(port);
   }
-  SetCursor(previous);
-  return 1;
+  return true;
 }
 
 FT_STATUS ReloadDriver() {

@@ -6,7 +6,7 @@ const char FtdibusKeyPath[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 const char UsbFlagsKeyPath[] = "SYSTEM\\CurrentControlSet\\Control\\UsbFlags";
 const char ComNameArbiterKeyPath[] = "SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
 
-int FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKeyKind which) {
+bool FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKeyKind which) {
   // SerialNumber is NUL-terminated within its field; %.*s keeps that true
   // even for a record filled by hand.
   int n = snprintf(out, size, "%s\\VID_%04x+PID_%04x+%.*s\\0000%s", FtdibusKeyPath,

@@ -14,5 +14,5 @@ enum DeviceKeyKind { DEVICE_INSTANCE_KEY, DEVICE_PARAMETERS_KEY };
 
 // Formats "SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_%04x+PID_%04x+%s\0000"
 // (plus "\Device Parameters" for DEVICE_PARAMETERS_KEY) from the record's
-// DeviceId and SerialNumber. Returns 1, or 0 when the path does not fit.
-int FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKeyKind which);
+// DeviceId and SerialNumber. False when the path does not fit.
+bool FormatDeviceKeyPath(char* out, size_t size, const DeviceRecord* record, DeviceKeyKind which);

@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include "baud/alias.h"
 #include "devices/config_data.h"
 
 enum { NUMBER_FIELD_MAX_CHARS = 5 };
@@ -22,14 +21,14 @@ static int32_t ReadLikeAtol(const char* text) {
   return negative ? -value : value;
 }
 
-int ParseNumberField(const char* text, NumberFieldRange range, uint32_t* value) {
+bool ParseNumberField(const char* text, NumberFieldRange range, uint32_t* value) {
   if (text == nullptr || strnlen(text, NUMBER_FIELD_MAX_CHARS + 1) > NUMBER_FIELD_MAX_CHARS)
-    return 0;
+    return false;
   // Compared unsigned, so a negative number is out of range.
   uint32_t number = (uint32_t)ReadLikeAtol(text);
-  if (number < range.Min || number > range.Max) return 0;
+  if (number < range.Min || number > range.Max) return false;
   *value = number;
-  return 1;
+  return true;
 }
 
 const unsigned char SerenumUpperFilters[UPPER_FILTERS_SIZE] = {'s', 'e', 'r', 'e', 'n', 'u', 'm'};
@@ -66,8 +65,8 @@ static const PresetValues Presets[] = {
     /* PRESET_DEFAULT  */ {0, 0, 0, 16, false, DefaultAliasTable, true},
 };
 
-int ApplyPreset(DeviceRecord* record, Preset preset) {
-  if (preset != PRESET_PORTMELD && preset != PRESET_TARNLINK && preset != PRESET_DEFAULT) return 0;
+bool ApplyPreset(DeviceRecord* record, Preset preset) {
+  if (preset != PRESET_PORTMELD && preset != PRESET_TARNLINK && preset != PRESET_DEFAULT) return false;
   const PresetValues& values = Presets[preset];
 
   record->MinReadTimeout = values.MinReadTimeout;
@@ -86,5 +85,5 @@ int ApplyPreset(DeviceRecord* record, Preset preset) {
 
   record->KnownSettings |= KNOWN_MIN_READ_TIMEOUT | KNOWN_MIN_WRITE_TIMEOUT |
                            KNOWN_POLLING_PERIOD | KNOWN_LATENCY_TIMER | KNOWN_CONFIG_DATA;
-  return 1;
+  return true;
 }

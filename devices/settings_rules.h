@@ -16,8 +16,8 @@ constexpr NumberFieldRange PollingPeriodRange = {0, 255};
 constexpr NumberFieldRange LatencyTimerRange = {1, 255};
 
 // A number field's text: at most 5 characters, read like atol, compared
-// unsigned against the range. Returns 1 and the value when accepted.
-int ParseNumberField(const char* text, NumberFieldRange range, uint32_t* value);
+// unsigned against the range. True and the value when accepted.
+bool ParseNumberField(const char* text, NumberFieldRange range, uint32_t* value);
 
 // "serenum" followed by nine zero bytes.
 extern const unsigned char SerenumUpperFilters[UPPER_FILTERS_SIZE];
@@ -29,4 +29,5 @@ bool IsSerialEnumeratorOn(const unsigned char* upperFilters);
 void SetSerialEnumerator(DeviceRecord* record, bool on);
 
 enum Preset { PRESET_PORTMELD, PRESET_TARNLINK, PRESET_DEFAULT };
-int ApplyPreset(DeviceRecord* record, Preset preset);
+// False for a value that is no preset.
+bool ApplyPreset(DeviceRecord* record, Preset preset);

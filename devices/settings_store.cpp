@@ -5,13 +5,9 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "baud/alias.h"
-#include "devices/inventory.h"
-#include "devices/registry_paths.h"
+#include "devices/config_data.h"
+#include "devices/device_keys.h"
 #include "devices/settings_rules.h"
-#include "platform/ui.h"
-
-bool IgnoreSerialChecked = false;
 
 static const char* const IgnoreSerialValueNames[] = {
     "IgnoreHWSerNum04036001", "IgnoreHWSerNum04036010", "IgnoreHWSerNum04036011"};
@@ -62,10 +58,8 @@ static bool IsEmptyFilterList(const unsigned char* upperFilters) {
 // ours to rewrite later; another filter driver's registration (or a list
 // with one after "serenum") is left alone.
 static void ReadUpperFilters(DeviceRecord* record) {
-  char path[256];
-  if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY)) return;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  if (OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_READ, &key) != ERROR_SUCCESS) return;
   // Zero first: a shorter value (the 9-byte "serenum") fills the start only.
   memset(record->UpperFilters, 0, UPPER_FILTERS_SIZE);
   DWORD size = UPPER_FILTERS_SIZE;
@@ -82,12 +76,25 @@ static void ReadUpperFilters(DeviceRecord* record) {
     record->KnownSettings &= ~(uint32_t)KNOWN_UPPER_FILTERS;
 }
 
-static void ReadParameterValues(DeviceRecord* record, HKEY key) {
+static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* record,
+                               const ParameterValue& value, LONG error) {
+  DeviceNames names;
+  NameDevice(record, DEVICE_PARAMETERS_KEY, &names);
+  Report report = MakeReport(REPORT_READ_SETTING, value.MissingMessage, "ERROR", MB_OK);
+  report.Port = names.Port;
+  report.Serial = names.Serial;
+  report.Value = value.Name;
+  report.Key = names.Key;
+  report.Error = (DWORD)error;
+  TellReporter(reporter, report);
+}
+
+static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter) {
   for (const ParameterValue& value : ParameterValues) {
     DWORD size = value.Size;
-    if (RegQueryValueExA(key, value.Name, nullptr, nullptr, FieldOf(record, value), &size) !=
-        ERROR_SUCCESS) {
-      MessageBoxAtCursor(MainWindow, value.MissingMessage, "ERROR", MB_OK);
+    LONG rc = RegQueryValueExA(key, value.Name, nullptr, nullptr, FieldOf(record, value), &size);
+    if (rc != ERROR_SUCCESS) {
+      ReportMissingValue(reporter, record, value, rc);
       continue;
     }
     record->KnownSettings |= value.Known;
@@ -106,81 +113,65 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key) {
   }
 }
 
-int ReadDeviceSettings() {
-  int result = 1;
-  for (uint32_t i = 0; i < Inventory.count; ++i) {
-    DeviceRecord* record = &Inventory.Records[i];
-    if (record->DeviceId == 0) continue;
-    ReadUpperFilters(record);
+bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter) {
+  ReadUpperFilters(record);
+  HKEY key;
+  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;  // its values stay unknown and so are never written back
+  ReadParameterValues(record, key, reporter);
+  RegCloseKey(key);
+  return true;
+}
 
-    char path[256];
-    HKEY key;
-    if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_PARAMETERS_KEY) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      // Its values stay unknown and so are never written back; the devices
-      // after it are still read.
-      result = 0;
-      continue;
-    }
-    ReadParameterValues(record, key);
-    RegCloseKey(key);
+bool ReadDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
+  bool result = true;
+  for (uint32_t i = 0; i < inventory->count; ++i) {
+    DeviceRecord* record = &inventory->Records[i];
+    if (record->DeviceId == 0) continue;
+    // The devices after one that fails are still read.
+    if (!ReadDeviceRecordSettings(record, reporter)) result = false;
   }
   return result;
 }
 
-static void ReportWriteFailure(const DeviceRecord* record) {
-  char text[160];
-  if (record->PortName[0])
-    snprintf(text, sizeof text, "Cannot write the settings of %.*s (serial %.*s)",
-             (int)PORT_NAME_SIZE, record->PortName, (int)SERIAL_NUMBER_SIZE, record->SerialNumber);
-  else
-    snprintf(text, sizeof text, "Cannot write the settings of the device with serial %.*s",
-             (int)SERIAL_NUMBER_SIZE, record->SerialNumber);
-  MessageBoxAtCursor(MainWindow, text, "ERROR", MB_OK);
-}
-
 // Writes the Device Parameters values the record knows; values it does not
-// know stay in the registry as they are. 1 when done (also when nothing).
-static int WriteParameterValues(DeviceRecord* record) {
+// know stay in the registry as they are. ERROR_SUCCESS when done (also when
+// there was nothing to write); *failed names the value that was refused.
+static LONG WriteParameterValues(const DeviceRecord* record, const char** failed) {
   static const int writeOrder[] = {2, 3, 4, 5, 0};  // four numbers, then ConfigData
   bool any = false;
   for (int index : writeOrder) any = any || (record->KnownSettings & ParameterValues[index].Known);
-  if (!any) return 1;
+  if (!any) return ERROR_SUCCESS;
 
-  char path[1024];
   HKEY key;
-  if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_PARAMETERS_KEY) ||
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return 0;
-  int result = 1;
+  LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_ALL_ACCESS, &key);
+  if (rc != ERROR_SUCCESS) return rc;
   for (int index : writeOrder) {
     const ParameterValue& value = ParameterValues[index];
     if (!(record->KnownSettings & value.Known)) continue;
     DWORD type = index == 0 ? REG_BINARY : REG_DWORD;
-    if (RegSetValueExA(key, value.Name, 0, type, FieldOf(record, value), value.Size) !=
-        ERROR_SUCCESS) {
-      result = 0;
+    const BYTE* data = reinterpret_cast<const BYTE*>(record) + value.Offset;
+    rc = RegSetValueExA(key, value.Name, 0, type, data, value.Size);
+    if (rc != ERROR_SUCCESS) {
+      *failed = value.Name;
       break;
     }
   }
   RegCloseKey(key);
-  return result;
+  return rc;
 }
 
-static int WriteUpperFilters(const DeviceRecord* record) {
+static LONG WriteUpperFilters(const DeviceRecord* record) {
   bool known = (record->KnownSettings & KNOWN_UPPER_FILTERS) != 0;
   bool on = IsSerialEnumeratorOn(record->UpperFilters);
   // Ticking the box puts the exact image in the field; a foreign list that
   // merely starts with "serenum" and was never touched stays as it is.
-  if (on && !known && !IsSerenumImage(record->UpperFilters)) return 1;
-  if (!on && !known) return 1;
+  if (on && !known && !IsSerenumImage(record->UpperFilters)) return ERROR_SUCCESS;
+  if (!on && !known) return ERROR_SUCCESS;
 
-  char path[1024];
   HKEY key;
-  if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY) ||
-      RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return 0;
-  LONG rc;
+  LONG rc = OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_ALL_ACCESS, &key);
+  if (rc != ERROR_SUCCESS) return rc;
   if (on) {
     rc = RegSetValueExA(key, "UpperFilters", 0, REG_MULTI_SZ, SerenumUpperFilters,
                         UPPER_FILTERS_SIZE);
@@ -189,23 +180,35 @@ static int WriteUpperFilters(const DeviceRecord* record) {
     if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
   }
   RegCloseKey(key);
-  return rc == ERROR_SUCCESS;
+  return rc;
 }
 
-int WriteDeviceSettings() {
-  int result = 1;
-  for (uint32_t i = 0; i < Inventory.count; ++i) {
-    DeviceRecord* record = &Inventory.Records[i];
+bool WriteDeviceRecordSettings(const DeviceRecord* record, const Reporter* reporter) {
+  const char* failed = "";
+  DeviceKeyKind where = DEVICE_PARAMETERS_KEY;
+  LONG rc = WriteParameterValues(record, &failed);
+  if (rc == ERROR_SUCCESS) {
+    where = DEVICE_INSTANCE_KEY;
+    failed = "UpperFilters";
+    rc = WriteUpperFilters(record);
+  }
+  if (rc == ERROR_SUCCESS) return true;
+  ReportDeviceWriteFailure(reporter, REPORT_WRITE_SETTINGS, record, "settings", failed, where,
+                           (DWORD)rc);
+  return false;
+}
+
+bool WriteDeviceSettings(const DeviceInventory* inventory, const Reporter* reporter) {
+  bool result = true;
+  for (uint32_t i = 0; i < inventory->count; ++i) {
+    const DeviceRecord* record = &inventory->Records[i];
     if (record->DeviceId == 0) continue;  // no registry keys behind it
-    if (!WriteParameterValues(record) || !WriteUpperFilters(record)) {
-      ReportWriteFailure(record);
-      result = 0;
-    }
+    if (!WriteDeviceRecordSettings(record, reporter)) result = false;
   }
   return result;
 }
 
-bool ReadIgnoreSerialSetting() {
+bool ReadIgnoreSerialSetting(bool* checked) {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_READ, &key) == ERROR_SUCCESS) {
     bool found = false;
@@ -219,25 +222,25 @@ bool ReadIgnoreSerialSetting() {
         break;
       }
     }
-    IgnoreSerialChecked = found;
+    *checked = found;
     RegCloseKey(key);
   }
-  return IgnoreSerialChecked;
+  return *checked;
 }
 
-int ApplyIgnoreSerialSetting(bool checked) {
+bool ApplyIgnoreSerialSetting(bool checked) {
   return checked ? SetIgnoreSerialValues() : DeleteIgnoreSerialValues();
 }
 
-int SetIgnoreSerialValues() {
+bool SetIgnoreSerialValues() {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return 0;
+    return false;
   static const BYTE on = 0x01;
-  int result = 1;
+  bool result = true;
   for (const char* name : IgnoreSerialValueNames) {
     if (RegSetValueExA(key, name, 0, REG_BINARY, &on, 1) != ERROR_SUCCESS) {
-      result = 0;
+      result = false;
       break;
     }
   }
@@ -245,15 +248,15 @@ int SetIgnoreSerialValues() {
   return result;
 }
 
-int DeleteIgnoreSerialValues() {
+bool DeleteIgnoreSerialValues() {
   HKEY key;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key);
-  if (rc == ERROR_FILE_NOT_FOUND) return 1;  // no key, no values
-  if (rc != ERROR_SUCCESS) return 0;
-  int result = 1;
+  if (rc == ERROR_FILE_NOT_FOUND) return true;  // no key, no values
+  if (rc != ERROR_SUCCESS) return false;
+  bool result = true;
   for (const char* name : IgnoreSerialValueNames) {
     rc = RegDeleteValueA(key, name);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = 0;
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = false;
   }
   RegCloseKey(key);
   return result;

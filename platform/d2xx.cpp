@@ -2,10 +2,10 @@
 
 const char D2xxLibraryName[] = "FTD2XX.dll";
 
-int LoadD2xx(D2xxLibrary* library) {
+bool LoadD2xx(D2xxLibrary* library) {
   ZeroMemory(library, sizeof *library);
   library->Module = LoadLibraryA(D2xxLibraryName);
-  if (!library->Module) return 0;
+  if (!library->Module) return false;
   // The vendor exports the stdcall functions undecorated.
   library->FT_CreateDeviceInfoList = reinterpret_cast<FT_CreateDeviceInfoListProc>(
       reinterpret_cast<void*>(GetProcAddress(library->Module, "FT_CreateDeviceInfoList")));
@@ -14,9 +14,9 @@ int LoadD2xx(D2xxLibrary* library) {
   library->FT_Reload = reinterpret_cast<FT_ReloadProc>(
       reinterpret_cast<void*>(GetProcAddress(library->Module, "FT_Reload")));
   if (library->FT_CreateDeviceInfoList && library->FT_GetDeviceInfoDetail && library->FT_Reload)
-    return 1;
+    return true;
   UnloadD2xx(library);
-  return 0;
+  return false;
 }
 
 void UnloadD2xx(D2xxLibrary* library) {

@@ -24,7 +24,7 @@ struct D2xxLibrary {
 
 extern const char D2xxLibraryName[];  // "FTD2XX.dll"
 
-// 1 when FTD2XX.dll and all three functions were found; 0 otherwise, with
+// True when FTD2XX.dll and all three functions were found; false otherwise, with
 // nothing left loaded. Release with UnloadD2xx.
-int LoadD2xx(D2xxLibrary* library);
+bool LoadD2xx(D2xxLibrary* library);
 void UnloadD2xx(D2xxLibrary* library);

@@ -1,4 +1,3 @@
 #include "platform/ui.h"
 
 HINSTANCE ModuleInstance;
-HWND MainWindow;

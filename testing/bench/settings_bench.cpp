@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "access/access.h"
-#include "component/recording_messages.h"
+#include "component/core_calls.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_store.h"

@@ -2,8 +2,6 @@
 
 #include <deque>
 
-#include "platform/ui.h"
-
 std::vector<RecordedMessage> RecordedMessages;
 static std::deque<int> answers;
 
@@ -20,10 +18,19 @@ std::vector<std::string> RecordedTexts() {
   return texts;
 }
 
-int MessageBoxAtCursor(HWND owner, const char* text, const char* caption, UINT style) {
-  RecordedMessages.push_back({owner, text ? text : "", caption ? caption : "", style});
+static std::string Text(const char* text) { return text ? text : ""; }
+
+static int Record(void* owner, const Report* report) {
+  RecordedMessages.push_back({static_cast<HWND>(owner), Text(report->Text), Text(report->Caption),
+                              report->Style, report->Operation, Text(report->Port),
+                              Text(report->Serial), Text(report->Value), Text(report->Key),
+                              report->Error});
   if (answers.empty()) return IDOK;
   int answer = answers.front();
   answers.pop_front();
   return answer;
 }
+
+const Reporter Recorder = {Record, nullptr};
+
+Reporter RecorderFor(HWND owner) { return {Record, owner}; }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "component/recording_messages.h"
+#include "component/core_calls.h"
 #include "component/registry_fixture.h"
 #include "configfile/config_file.h"
 #include "devices/settings_rules.h"

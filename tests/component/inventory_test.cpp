@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "component/recording_messages.h"
+#include "component/core_calls.h"
 #include "component/registry_fixture.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"

@@ -2,9 +2,9 @@
 // reload through the D2XX stand-in.
 #include <gtest/gtest.h>
 
-#include "app/administrator.h"
+#include "platform/administrator.h"
 #include "component/fake_serial.h"
-#include "component/recording_messages.h"
+#include "component/core_calls.h"
 #include "component/registry_fixture.h"
 #include "devices/ports.h"
 

@@ -11,9 +11,8 @@
 
 // Before the fixture: its DeviceKey() would hide the enum of the same name.
 #include "devices/registry_paths.h"
-#include "component/recording_messages.h"
+#include "component/core_calls.h"
 #include "component/registry_fixture.h"
-#include "devices/inventory.h"
 
 constexpr uint32_t FtdiDeviceId = 0x04036001;
 constexpr unsigned char Marker = 0xCC;

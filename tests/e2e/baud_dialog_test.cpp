@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "baud_dialog_ids.h"
+#include "baud/baud_dialog_ids.h"
 #include "listview_remote.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bufwrite_dialog_ids.h"
+#include "bufwrite/bufwrite_dialog_ids.h"
 #include "listview_remote.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "comport_dialog_ids.h"
+#include "comdb/comport_dialog_ids.h"
 #include "devices/registry_paths.h"
 #include "e2e/scenario.h"
 #include "main_window_ids.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "about_box_ids.h"
-#include "baud_dialog_ids.h"
-#include "bufwrite_dialog_ids.h"
-#include "comport_dialog_ids.h"
+#include "baud/baud_dialog_ids.h"
+#include "bufwrite/bufwrite_dialog_ids.h"
+#include "comdb/comport_dialog_ids.h"
 #include "e2e/driver.h"
 #include "e2e/steps.h"
 #include "main_window_ids.h"

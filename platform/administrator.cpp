@@ -1,4 +1,4 @@
-#include "app/administrator.h"
+#include "platform/administrator.h"
 
 // Asks the system whether the caller's token would be granted access to a
 // descriptor that only the Administrators group may access. Any failure

@@ -1,0 +1,37 @@
+#include "devices/device_keys.h"
+
+#include <stdio.h>
+
+LONG OpenDeviceKey(const DeviceRecord* record, DeviceKeyKind which, REGSAM access, HKEY* key) {
+  char path[DEVICE_KEY_PATH_SIZE];
+  if (!FormatDeviceKeyPath(path, sizeof path, record, which)) return ERROR_BAD_PATHNAME;
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, key);
+}
+
+void NameDevice(const DeviceRecord* record, DeviceKeyKind which, DeviceNames* names) {
+  snprintf(names->Port, sizeof names->Port, "%.*s", (int)PORT_NAME_SIZE, record->PortName);
+  snprintf(names->Serial, sizeof names->Serial, "%.*s", (int)SERIAL_NUMBER_SIZE,
+           record->SerialNumber);
+  if (!FormatDeviceKeyPath(names->Key, sizeof names->Key, record, which)) names->Key[0] = '\0';
+}
+
+void ReportDeviceWriteFailure(const Reporter* reporter, ReportOperation operation,
+                              const DeviceRecord* record, const char* what, const char* value,
+                              DeviceKeyKind which, DWORD error) {
+  DeviceNames names;
+  NameDevice(record, which, &names);
+  char text[160];
+  if (names.Port[0])
+    snprintf(text, sizeof text, "Cannot write the %s of %s (serial %s)", what, names.Port,
+             names.Serial);
+  else
+    snprintf(text, sizeof text, "Cannot write the %s of the device with serial %s", what,
+             names.Serial);
+  Report report = MakeReport(operation, text, "ERROR", MB_OK);
+  report.Port = names.Port;
+  report.Serial = names.Serial;
+  report.Value = value;
+  report.Key = names.Key;
+  report.Error = error;
+  TellReporter(reporter, report);
+}

@@ -1,0 +1,30 @@
+// Opening a device's registry keys, and the one way a failed write to a
+// device is reported.
+#pragma once
+
+#include <windows.h>
+
+#include "devices/device_record.h"
+#include "devices/registry_paths.h"
+#include "platform/report.h"
+
+// Room for the longest path a record can give (a 35-character serial).
+enum { DEVICE_KEY_PATH_SIZE = 256 };
+
+// The device's instance key or its Device Parameters key under
+// HKEY_LOCAL_MACHINE; ERROR_BAD_PATHNAME when the path does not fit.
+LONG OpenDeviceKey(const DeviceRecord* record, DeviceKeyKind which, REGSAM access, HKEY* key);
+
+// "Cannot write the <what> of COM5 (serial FT12AB34A)", or "... of the
+// device with serial ..." for a port without a name; caption "ERROR".
+void ReportDeviceWriteFailure(const Reporter* reporter, ReportOperation operation,
+                              const DeviceRecord* record, const char* what, const char* value,
+                              DeviceKeyKind which, DWORD error);
+
+// The port and serial of a record as a report carries them.
+struct DeviceNames {
+  char Port[PORT_NAME_SIZE + 1];
+  char Serial[SERIAL_NUMBER_SIZE + 1];
+  char Key[DEVICE_KEY_PATH_SIZE];
+};
+void NameDevice(const DeviceRecord* record, DeviceKeyKind which, DeviceNames* names);

@@ -1,0 +1,51 @@
+// The component tests drive the core as the windowed program does: one
+// inventory, one selected record, one ignore-serial state, and every report
+// recorded. These calls are the core's own with that state filled in.
+#pragma once
+
+#include <windows.h>
+
+#include "access/access.h"
+#include "baud/alias_registry.h"
+#include "bufwrite/buffered_writes.h"
+#include "comdb/comdb_registry.h"
+#include "component/recording_messages.h"
+#include "configfile/config_file.h"
+#include "devices/inventory.h"
+#include "devices/ports.h"
+#include "devices/settings_store.h"
+
+extern DeviceInventory Inventory;
+extern int SelectedIndex;
+extern bool IgnoreSerialChecked;
+
+inline bool ListConnectedDevices() { return ListConnectedDevices(&Inventory, &Recorder); }
+inline bool ListRegisteredDevices(HKEY ftdibus) {
+  return ListRegisteredDevices(&Inventory, ftdibus, &Recorder);
+}
+inline void FreeInventory() { FreeInventory(&Inventory); }
+inline bool ReadDeviceSettings() { return ReadDeviceSettings(&Inventory, &Recorder); }
+inline bool WriteDeviceSettings() { return WriteDeviceSettings(&Inventory, &Recorder); }
+inline bool ReadIgnoreSerialSetting() { return ReadIgnoreSerialSetting(&IgnoreSerialChecked); }
+inline bool SetDriverKeyPermissions() { return SetDriverKeyPermissions(&Recorder); }
+inline bool SetDeviceKeyPermissions() { return SetDeviceKeyPermissions(&Inventory, &Recorder); }
+inline bool SetPrivilege(const char* name, bool enable) {
+  return SetPrivilege(name, enable, &Recorder);
+}
+inline bool CloseAllPorts() { return CloseAllPorts(&Recorder); }
+inline bool WriteConfigData(const DeviceRecord* record) { return WriteConfigData(record, &Recorder); }
+inline bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
+                               bool rejected[BUFFERED_WRITE_VALUE_COUNT]) {
+  return SaveBufferedWrites(record, typed, rejected, &Recorder);
+}
+inline bool WriteConfigurationFile(const char* path, const DeviceRecord* record) {
+  return WriteConfigurationFile(path, record, &Recorder);
+}
+inline bool ReadConfigurationFile(const char* path, DeviceRecord* record) {
+  return ReadConfigurationFile(path, record, &Recorder);
+}
+
+// ComDB for the record at SelectedIndex, as one opening of the COM Port
+// Assignment dialog owned by owner reads and writes it.
+bool ReadComDb(HWND owner);
+bool WriteComDb(HWND owner);
