@@ -191,6 +191,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The runtime writes an unbuffered stream a few bytes at a time, each a
+  // call into the system: thousands of lines would take seconds.
+  static char outputBuffer[1 << 16];
+  setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   // Nothing may end the program as an uncaught exception: MinGW's runtime
   // would exit with 3, which reads as "bad input".
   try {

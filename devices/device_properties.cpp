@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "devices/device_keys.h"
 #include "devices/registry_paths.h"
 
 bool OpenDeviceSet(DeviceSet* set, DWORD* error) {
@@ -61,7 +62,21 @@ static LONG SetProperty(DeviceSet* set, const DeviceRecord* record, DWORD proper
 
 LONG SetDeviceUpperFilters(DeviceSet* set, const DeviceRecord* record, const void* data,
                            DWORD size) {
-  return SetProperty(set, record, SPDRP_UPPERFILTERS, data, size);
+  LONG rc = SetProperty(set, record, SPDRP_UPPERFILTERS, data, size);
+  if (rc != ERROR_SUCCESS || size != 0) return rc;
+  // No data deletes the property on Windows; Wine stores an empty list
+  // instead. An empty value left behind is deleted here, as the windowed
+  // program deletes it.
+  HKEY key;
+  if (OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+      ERROR_SUCCESS)
+    return ERROR_SUCCESS;
+  DWORD stored = 0;
+  if (RegQueryValueExA(key, "UpperFilters", nullptr, nullptr, nullptr, &stored) == ERROR_SUCCESS &&
+      stored == 0)
+    rc = RegDeleteValueA(key, "UpperFilters");
+  RegCloseKey(key);
+  return rc;
 }
 
 LONG SetDeviceFriendlyName(DeviceSet* set, const DeviceRecord* record, const char* name) {

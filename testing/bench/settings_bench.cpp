@@ -15,6 +15,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "access/access.h"
@@ -215,6 +216,164 @@ int FloorWrite(int count) {
   return ok;
 }
 
+double Median(std::vector<double> values);
+
+// --- The console program ------------------------------------------------------
+//
+// portmeld.exe runs as a process of its own, so its floor does too: this
+// program started again with "floor-list" or "floor-show" does the bare
+// reads of the same values and ends. Both pay Wine's process start alike.
+
+// What `list` reads: the subkeys, and each device's PortName.
+int FloorList() {
+  HKEY ftdibus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
+    return 0;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr);
+  int ok = 1;
+  for (DWORD i = 0; i < subkeys; ++i) {
+    char name[256], path[512];
+    DWORD length = 255;
+    RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    char port[16];
+    DWORD size = sizeof port, type = 0;
+    ok &= RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &size) ==
+          ERROR_SUCCESS;
+    RegCloseKey(key);
+  }
+  RegCloseKey(ftdibus);
+  return ok;
+}
+
+// What `show all`, `test` and `apply` read: UpperFilters and the nine values.
+int FloorShow() {
+  static const char* const names[] = {"ConfigData",      "PortName",      "MinReadTimeout",
+                                      "MinWriteTimeout", "PollingPeriod", "LatencyTimer",
+                                      "WriteBufferSize", "WriteLatency",  "WriteBufferThreshold"};
+  HKEY ftdibus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
+    return 0;
+  DWORD subkeys = 0;
+  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr, nullptr);
+  for (DWORD i = 0; i < subkeys; ++i) {
+    char name[256], path[512];
+    unsigned char buffer[64];
+    DWORD length = 255, size, type;
+    RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    snprintf(path, sizeof path, "%s\\%s\\0000", FtdibusKeyPath, name);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      size = 16;
+      RegQueryValueExA(key, "UpperFilters", nullptr, &type, buffer, &size);
+      RegCloseKey(key);
+    }
+    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    for (const char* value : names) {
+      size = sizeof buffer;
+      RegQueryValueExA(key, value, nullptr, &type, buffer, &size);
+    }
+    RegCloseKey(key);
+  }
+  RegCloseKey(ftdibus);
+  return 1;
+}
+
+std::string SelfPath() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  return path;
+}
+
+std::string BesideSelf(const char* file) {
+  std::string path = SelfPath();
+  return path.substr(0, path.find_last_of('\\') + 1) + file;
+}
+
+// Runs a command line with its output thrown away; the milliseconds it took,
+// or a negative number when it did not end with one of the exit codes.
+double TimeProcess(const std::string& commandLine, DWORD expectedExit) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = nul;
+  startup.hStdError = nul;
+  PROCESS_INFORMATION process;
+  std::string line = commandLine;
+  double t0 = NowMs();
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                &startup, &process);
+  CloseHandle(nul);
+  if (!started) return -1;
+  WaitForSingleObject(process.hProcess, 600000);
+  double t1 = NowMs();
+  DWORD exitCode = 99;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return exitCode == expectedExit ? t1 - t0 : -1;
+}
+
+struct ConsoleCase {
+  const char* Name;
+  const char* Arguments;  // of portmeld.exe
+  const char* Floor;      // of this program
+};
+
+const ConsoleCase ConsoleCases[] = {
+    {"list --json", "list --json", "floor-list"},
+    {"show all --json", "show all --json", "floor-show"},
+    {"test (1 rule)", "test PROFILE --json", "floor-show"},
+    {"apply (1 rule)", "apply PROFILE --json", "floor-show"},
+};
+
+// A one-rule profile that the seeded devices already meet.
+std::string WriteBenchProfile() {
+  std::string path = BesideSelf("bench-profile.json");
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) return "";
+  fputs("{\"schema\": \"portmeld-profile/1\", \"ports\": [{\"match\": {\"vidpid\": "
+        "\"0403:6001\"}, \"latencyTimer\": 16}]}\n",
+        file);
+  fclose(file);
+  return path;
+}
+
+int MeasureConsole(int count, int repetitions) {
+  std::string portmeld = "\"" + BesideSelf("portmeld.exe") + "\" ";
+  std::string self = "\"" + SelfPath() + "\" ";
+  std::string profile = WriteBenchProfile();
+  for (const ConsoleCase& c : ConsoleCases) {
+    std::string arguments = c.Arguments;
+    size_t at = arguments.find("PROFILE");
+    if (at != std::string::npos) arguments.replace(at, 7, "\"" + profile + "\"");
+    std::vector<double> program, floor;
+    for (int r = 0; r < repetitions; ++r) {
+      double a = TimeProcess(portmeld + arguments, 0);
+      double b = TimeProcess(self + c.Floor, 0);
+      if (a < 0 || b < 0) {
+        fprintf(stderr, "%s failed at N=%d\n", a < 0 ? c.Name : c.Floor, count);
+        return 0;
+      }
+      program.push_back(a);
+      floor.push_back(b);
+    }
+    double p = Median(program), f = Median(floor);
+    printf("%-6d %-18s %12.1f %10.1f %7.2f\n", count, c.Name, p, f, p / f);
+    fflush(stdout);
+  }
+  return 1;
+}
+
 // --- Measuring ---------------------------------------------------------------
 
 typedef int (*Step)(int count);
@@ -259,6 +418,19 @@ int Measure(Step program, Step floor, int count, int repetitions, double* progra
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Started by the console measurement as its floor.
+  if (argc == 2 && strcmp(argv[1], "floor-list") == 0) return FloorList() ? 0 : 1;
+  if (argc == 2 && strcmp(argv[1], "floor-show") == 0) return FloorShow() ? 0 : 1;
+  // Leaves N devices in the registry, for measuring by hand.
+  if (argc == 3 && strcmp(argv[1], "seed") == 0) {
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, FtdibusKeyPath);
+    return Seed(atoi(argv[2])) ? 0 : 1;
+  }
+  bool console = argc > 1 && strcmp(argv[1], "console") == 0;
+  if (console) {
+    --argc;
+    ++argv;
+  }
   int repetitions = argc > 1 ? atoi(argv[1]) : 5;
   std::vector<int> sizes;
   for (int i = 2; i < argc; ++i) sizes.push_back(atoi(argv[i]));
@@ -270,8 +442,11 @@ int main(int argc, char** argv) {
     fprintf(stderr, "cannot build the floor's access list\n");
     return 2;
   }
-  printf("%-6s %12s %10s %7s %12s %10s %7s\n", "N", "startup ms", "floor ms", "ratio", "write ms",
-         "floor ms", "ratio");
+  if (console)
+    printf("%-6s %-18s %12s %10s %7s\n", "N", "portmeld.exe", "ms", "floor ms", "ratio");
+  else
+    printf("%-6s %12s %10s %7s %12s %10s %7s\n", "N", "startup ms", "floor ms", "ratio",
+           "write ms", "floor ms", "ratio");
   int status = 0;
   for (int count : sizes) {
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, FtdibusKeyPath);
@@ -279,6 +454,13 @@ int main(int argc, char** argv) {
       fprintf(stderr, "seeding %d devices failed\n", count);
       status = 1;
       break;
+    }
+    if (console) {
+      if (!MeasureConsole(count, repetitions)) {
+        status = 1;
+        break;
+      }
+      continue;
     }
     double startup = 0, startupFloor = 0, write = 0, writeFloor = 0;
     // The write runs on the inventory that the last start-up left.
