@@ -3,9 +3,10 @@
 #include <stdlib.h>
 
 const BufferedWriteValue BufferedWriteValues[BUFFERED_WRITE_VALUE_COUNT] = {
-    {"WriteBufferSize", &DeviceRecord::WriteBufferSize, 1, 4096, 4096},
-    {"WriteLatency", &DeviceRecord::WriteLatency, 1, 16, 1},
-    {"WriteBufferThreshold", &DeviceRecord::WriteBufferThreshold, 1, 20, 20},
+    {"WriteBufferSize", &DeviceRecord::WriteBufferSize, 1, 4096, 4096, KNOWN_WRITE_BUFFER_SIZE},
+    {"WriteLatency", &DeviceRecord::WriteLatency, 1, 16, 1, KNOWN_WRITE_LATENCY},
+    {"WriteBufferThreshold", &DeviceRecord::WriteBufferThreshold, 1, 20, 20,
+     KNOWN_WRITE_BUFFER_THRESHOLD},
 };
 
 const int BufferedWriteStoreOrder[BUFFERED_WRITE_VALUE_COUNT] = {0, 2, 1};

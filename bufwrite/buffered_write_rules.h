@@ -17,6 +17,7 @@ struct BufferedWriteValue {
   uint32_t Min;
   uint32_t Max;
   uint32_t Initial;  // set at every opening of the dialog
+  uint32_t Known;    // its KnownSetting bit
 };
 
 // In the order they are read and taken from the dialog: WriteBufferSize,

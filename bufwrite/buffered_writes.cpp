@@ -8,13 +8,22 @@ bool ReadBufferedWrites(DeviceRecord* record) {
   if (!GetOptionBit(record->ConfigData, BufferedWritesEnabled)) return true;
   HKEY key;
   if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  for (const BufferedWriteValue& value : BufferedWriteValues)
+    QueryDeviceValue(key, value.Name, REG_DWORD, &(record->*value.Field), sizeof(uint32_t),
+                     nullptr);
+  RegCloseKey(key);
+  return true;
+}
+
+bool ReadBufferedWriteValues(DeviceRecord* record) {
+  HKEY key;
+  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
   for (const BufferedWriteValue& value : BufferedWriteValues) {
-    DWORD number = 0, size = sizeof number, type = REG_NONE;
-    // Through a local: a shorter value of another type must not fill half a field.
-    if (RegQueryValueExA(key, value.Name, nullptr, &type, reinterpret_cast<BYTE*>(&number),
-                         &size) == ERROR_SUCCESS &&
-        type == REG_DWORD && size == sizeof number)
-      record->*value.Field = number;
+    if (QueryDeviceValue(key, value.Name, REG_DWORD, &(record->*value.Field), sizeof(uint32_t),
+                         nullptr) == ERROR_SUCCESS)
+      record->KnownSettings |= value.Known;
+    else
+      record->KnownSettings &= ~value.Known;
   }
   RegCloseKey(key);
   return true;

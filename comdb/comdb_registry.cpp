@@ -66,23 +66,42 @@ bool ReadComDb(ComDbValue* kept, unsigned char* field, const Reporter* reporter)
   return true;
 }
 
-bool WriteComDb(ComDbValue* kept, const unsigned char* field, const Reporter* reporter) {
-  size_t size = ComDbWriteBackSize(kept->Length);
-  unsigned char* value = kept->Bytes ? (unsigned char*)malloc(size) : nullptr;
-  if (!value) {
-    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB",
-                   kept->Bytes ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INVALID_DATA);
+bool WriteComDb(ComDbValue* kept, unsigned char* field, const Reporter* reporter) {
+  if (!kept->Bytes) {
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB", ERROR_INVALID_DATA);
     return false;
   }
-  BuildComDbValue(kept->Bytes, kept->Length, field, value, size);
-
   HKEY key;
   LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, KEY_ALL_ACCESS, &key);
   if (rc != ERROR_SUCCESS) {
-    free(value);
     ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open Key: COM Name Arbiter", rc);
     return false;
   }
+  // The value as it is now: another device may have taken a number since
+  // it was read.
+  unsigned char* current = nullptr;
+  DWORD currentLength = 0;
+  rc = QueryWholeValue(key, &current, &currentLength);
+  if (rc != ERROR_SUCCESS) {
+    RegCloseKey(key);
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB", rc);
+    return false;
+  }
+  unsigned char before[COMDB_SIZE], merged[COMDB_SIZE];
+  ComDbFieldFromValue(kept->Bytes, kept->Length, before);
+  ComDbFieldFromValue(current, currentLength, merged);
+  MergeComDbChange(before, field, merged);
+
+  size_t size = ComDbWriteBackSize(currentLength);
+  unsigned char* value = (unsigned char*)malloc(size);
+  if (!value) {
+    free(current);
+    RegCloseKey(key);
+    ShowComDbError(reporter, REPORT_WRITE_COMDB, "Can't open COMDB", ERROR_NOT_ENOUGH_MEMORY);
+    return false;
+  }
+  BuildComDbValue(current, currentLength, merged, value, size);
+  free(current);
   rc = RegSetValueExA(key, ComDbValueName, 0, REG_BINARY, value, (DWORD)size);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) {
@@ -91,6 +110,21 @@ bool WriteComDb(ComDbValue* kept, const unsigned char* field, const Reporter* re
     return false;
   }
   // The registry holds this value now; a later write builds on it.
+  memcpy(field, merged, COMDB_SIZE);
   KeepValue(kept, value, size);
   return true;
+}
+
+bool ChangeComDb(const int* take, int takeCount, const int* release, int releaseCount,
+                 const Reporter* reporter) {
+  ComDbValue value = {nullptr, 0};
+  unsigned char field[COMDB_SIZE];
+  bool done = ReadComDb(&value, field, reporter);
+  if (done) {
+    for (int i = 0; i < releaseCount; ++i) ReleaseComNumber(field, release[i]);
+    for (int i = 0; i < takeCount; ++i) ReserveComNumber(field, take[i]);
+    done = WriteComDb(&value, field, reporter);
+  }
+  FreeComDbValue(&value);
+  return done;
 }

@@ -20,8 +20,17 @@ struct ComDbValue {
 // that WriteComDb refuses until a read succeeds.
 bool ReadComDb(ComDbValue* value, unsigned char* field, const Reporter* reporter);
 
-// Writes *value back at its length, with field over its first bytes, and
-// keeps what was written. False after a report.
-bool WriteComDb(ComDbValue* value, const unsigned char* field, const Reporter* reporter);
+// Writes the change made to field since *value was read: ComDB is read
+// again just before, whole, and only the bits in which field differs from
+// the value read are changed, so that a number somebody else reserved in
+// between stays reserved. Afterwards field and *value hold what was
+// written. False after a report; nothing is written when no value was read
+// before, or when it cannot be read again.
+bool WriteComDb(ComDbValue* value, unsigned char* field, const Reporter* reporter);
+
+// Reserves and frees COM numbers (1 to 256) in ComDB as one change, by the
+// rule above. False after a report.
+bool ChangeComDb(const int* take, int takeCount, const int* release, int releaseCount,
+                 const Reporter* reporter);
 
 void FreeComDbValue(ComDbValue* value);

@@ -15,6 +15,13 @@ enum { DEVICE_KEY_PATH_SIZE = 256 };
 // HKEY_LOCAL_MACHINE; ERROR_BAD_PATHNAME when the path does not fit.
 LONG OpenDeviceKey(const DeviceRecord* record, DeviceKeyKind which, REGSAM access, HKEY* key);
 
+// Reads a value only when it is of the type the driver keeps it as: the
+// bytes go to field only then. A DWORD must be 4 bytes; other types may be
+// shorter than size. ERROR_INVALID_DATATYPE for another type or size,
+// ERROR_MORE_DATA when longer, ERROR_FILE_NOT_FOUND when missing.
+LONG QueryDeviceValue(HKEY key, const char* name, DWORD type, void* field, DWORD size,
+                      DWORD* length);
+
 // "Cannot write the <what> of COM5 (serial FT12AB34A)", or "... of the
 // device with serial ..." for a port without a name; caption "ERROR".
 void ReportDeviceWriteFailure(const Reporter* reporter, ReportOperation operation,

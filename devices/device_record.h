@@ -23,7 +23,11 @@ enum KnownSetting : uint32_t {
   KNOWN_MIN_WRITE_TIMEOUT = 0x08,
   KNOWN_POLLING_PERIOD = 0x10,
   KNOWN_LATENCY_TIMER = 0x20,
-  KNOWN_UPPER_FILTERS = 0x40
+  KNOWN_UPPER_FILTERS = 0x40,  // only "serenum" or nothing: ours to rewrite
+  KNOWN_WRITE_BUFFER_SIZE = 0x80,
+  KNOWN_WRITE_BUFFER_THRESHOLD = 0x100,
+  KNOWN_WRITE_LATENCY = 0x200,
+  READ_UPPER_FILTERS = 0x400  // UpperFilters was read, ours or another product's
 };
 
 struct DeviceRecord {

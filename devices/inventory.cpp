@@ -105,16 +105,43 @@ bool ListConnectedDevices(DeviceInventory* inventory, const Reporter* reporter) 
 }
 
 enum { SAVED_SERIAL_SIZE = 32 };
+typedef char SavedSerial[SAVED_SERIAL_SIZE + 1];
+
+static int CompareSavedSerials(const void* a, const void* b) {
+  return strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
+}
+
+static int CompareRecordSerials(const void* a, const void* b) {
+  return strcmp(static_cast<const DeviceRecord*>(a)->SerialNumber,
+                static_cast<const DeviceRecord*>(b)->SerialNumber);
+}
+
+void SortRecordsBySerial(DeviceInventory* inventory) {
+  if (inventory->count > 1)
+    qsort(inventory->Records, inventory->count, sizeof(DeviceRecord), CompareRecordSerials);
+}
+
+const DeviceRecord* FindRecordBySerial(const DeviceInventory* sorted, const char* serial) {
+  if (sorted->count == 0) return nullptr;
+  DeviceRecord key;
+  memcpy(key.SerialNumber, serial, sizeof key.SerialNumber);
+  key.SerialNumber[SERIAL_NUMBER_SIZE - 1] = '\0';
+  return static_cast<const DeviceRecord*>(
+      bsearch(&key, sorted->Records, sorted->count, sizeof(DeviceRecord), CompareRecordSerials));
+}
 
 bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Reporter* reporter) {
   // The serial numbers of the records just listed mark the attached devices.
+  // Sorted, so that each registered device is looked up, not compared with
+  // every attached one.
   uint32_t savedCount = inventory->count;
-  char(*saved)[SAVED_SERIAL_SIZE + 1] = nullptr;
+  SavedSerial* saved = nullptr;
   if (savedCount) {
-    saved = static_cast<char(*)[SAVED_SERIAL_SIZE + 1]>(calloc(savedCount, sizeof *saved));
+    saved = static_cast<SavedSerial*>(calloc(savedCount, sizeof *saved));
     if (!saved) savedCount = 0;
     for (uint32_t i = 0; i < savedCount; i++)
       memcpy(saved[i], inventory->Records[i].SerialNumber, SAVED_SERIAL_SIZE);
+    if (saved) qsort(saved, savedCount, sizeof *saved, CompareSavedSerials);
   }
 
   DWORD subkeys = 0;
@@ -135,11 +162,9 @@ bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Repor
       name[length < 255 ? length : 255] = '\0';
       DeviceRecord* record = &inventory->Records[i];
       ParseDeviceKeyName(name, record);
-      for (uint32_t s = 0; s < savedCount; s++)
-        if (record->DeviceId != 0 && strcmp(record->SerialNumber, saved[s]) == 0) {
-          record->Flags = 1;
-          break;
-        }
+      if (record->DeviceId != 0 && savedCount &&
+          bsearch(record->SerialNumber, saved, savedCount, sizeof *saved, CompareSavedSerials))
+        record->Flags = 1;
     }
     result = true;
   }

@@ -13,5 +13,9 @@ bool ListConnectedDevices(DeviceInventory* inventory, const Reporter* reporter);
 // inventory held before mark the attached ones. True when rebuilt from at
 // least one subkey, false when the key has none.
 bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Reporter* reporter);
+// Sorts the records by SerialNumber, for FindRecordBySerial.
+void SortRecordsBySerial(DeviceInventory* inventory);
+// The record of that serial number in a sorted inventory; nullptr for none.
+const DeviceRecord* FindRecordBySerial(const DeviceInventory* sorted, const char* serial);
 // Frees the records; the inventory is empty afterwards.
 void FreeInventory(DeviceInventory* inventory);

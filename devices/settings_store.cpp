@@ -18,23 +18,24 @@ struct ParameterValue {
   const char* Name;
   size_t Offset;
   DWORD Size;
+  DWORD Type;  // the type the driver keeps it as; another counts as unreadable
   uint32_t Known;
   const char* MissingMessage;
 };
 
 // Read order; the four numbers are written in this order too, ConfigData last.
 static const ParameterValue ParameterValues[] = {
-    {"ConfigData", offsetof(DeviceRecord, ConfigData), CONFIG_DATA_SIZE, KNOWN_CONFIG_DATA,
-     "Config not found"},
-    {"PortName", offsetof(DeviceRecord, PortName), PORT_NAME_SIZE, KNOWN_PORT_NAME,
+    {"ConfigData", offsetof(DeviceRecord, ConfigData), CONFIG_DATA_SIZE, REG_BINARY,
+     KNOWN_CONFIG_DATA, "Config not found"},
+    {"PortName", offsetof(DeviceRecord, PortName), PORT_NAME_SIZE, REG_SZ, KNOWN_PORT_NAME,
      "Port Name not found"},
-    {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, KNOWN_MIN_READ_TIMEOUT,
-     "MinReadTime not found"},
-    {"MinWriteTimeout", offsetof(DeviceRecord, MinWriteTimeout), 4, KNOWN_MIN_WRITE_TIMEOUT,
-     "MinWriteTime not found"},
-    {"PollingPeriod", offsetof(DeviceRecord, PollingPeriod), 4, KNOWN_POLLING_PERIOD,
+    {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, REG_DWORD,
+     KNOWN_MIN_READ_TIMEOUT, "MinReadTime not found"},
+    {"MinWriteTimeout", offsetof(DeviceRecord, MinWriteTimeout), 4, REG_DWORD,
+     KNOWN_MIN_WRITE_TIMEOUT, "MinWriteTime not found"},
+    {"PollingPeriod", offsetof(DeviceRecord, PollingPeriod), 4, REG_DWORD, KNOWN_POLLING_PERIOD,
      "PollingPEriod not found"},
-    {"LatencyTimer", offsetof(DeviceRecord, LatencyTimer), 4, KNOWN_LATENCY_TIMER,
+    {"LatencyTimer", offsetof(DeviceRecord, LatencyTimer), 4, REG_DWORD, KNOWN_LATENCY_TIMER,
      "No Latency found"},
 };
 
@@ -62,8 +63,8 @@ static void ReadUpperFilters(DeviceRecord* record) {
   if (OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_READ, &key) != ERROR_SUCCESS) return;
   // Zero first: a shorter value (the 9-byte "serenum") fills the start only.
   memset(record->UpperFilters, 0, UPPER_FILTERS_SIZE);
-  DWORD size = UPPER_FILTERS_SIZE;
-  LONG rc = RegQueryValueExA(key, "UpperFilters", nullptr, nullptr, record->UpperFilters, &size);
+  LONG rc = QueryDeviceValue(key, "UpperFilters", REG_MULTI_SZ, record->UpperFilters,
+                             UPPER_FILTERS_SIZE, nullptr);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS) memset(record->UpperFilters, 0, UPPER_FILTERS_SIZE);
 
@@ -74,6 +75,12 @@ static void ReadUpperFilters(DeviceRecord* record) {
     record->KnownSettings |= KNOWN_UPPER_FILTERS;
   else
     record->KnownSettings &= ~(uint32_t)KNOWN_UPPER_FILTERS;
+  // Missing counts as read (no filter); a list too long or of another type
+  // does not: the console shows it as missing.
+  if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND)
+    record->KnownSettings |= READ_UPPER_FILTERS;
+  else
+    record->KnownSettings &= ~(uint32_t)READ_UPPER_FILTERS;
 }
 
 static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* record,
@@ -91,8 +98,8 @@ static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* rec
 
 static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter) {
   for (const ParameterValue& value : ParameterValues) {
-    DWORD size = value.Size;
-    LONG rc = RegQueryValueExA(key, value.Name, nullptr, nullptr, FieldOf(record, value), &size);
+    LONG rc = QueryDeviceValue(key, value.Name, value.Type, FieldOf(record, value), value.Size,
+                               nullptr);
     if (rc != ERROR_SUCCESS) {
       ReportMissingValue(reporter, record, value, rc);
       continue;
@@ -120,6 +127,21 @@ bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter) {
     return false;  // its values stay unknown and so are never written back
   ReadParameterValues(record, key, reporter);
   RegCloseKey(key);
+  return true;
+}
+
+bool ReadDevicePortName(DeviceRecord* record) {
+  static const ParameterValue& portName = ParameterValues[1];
+  HKEY key;
+  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  LONG rc = QueryDeviceValue(key, portName.Name, portName.Type, FieldOf(record, portName),
+                             portName.Size, nullptr);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || memchr(record->PortName, 0, PORT_NAME_SIZE) == nullptr) {
+    record->PortName[PORT_NAME_SIZE - 1] = 0;
+    return false;
+  }
+  record->KnownSettings |= portName.Known;
   return true;
 }
 

@@ -9,6 +9,8 @@
 // each value that cannot be read is reported and stays unknown. False when
 // its Device Parameters key did not open.
 bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter);
+// PortName alone, by the same rules; false when it could not be read.
+bool ReadDevicePortName(DeviceRecord* record);
 // Every device of the inventory; goes on past a device that fails.
 bool ReadDeviceSettings(DeviceInventory* inventory, const Reporter* reporter);
 

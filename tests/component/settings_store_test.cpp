@@ -73,7 +73,7 @@ TEST_F(SettingsStoreTest, ReadsEveryValueOfACompleteDevice) {
   EXPECT_EQ(SerenumImage(), Bytes(r.UpperFilters, UPPER_FILTERS_SIZE));
   EXPECT_EQ(uint32_t(KNOWN_CONFIG_DATA | KNOWN_PORT_NAME | KNOWN_MIN_READ_TIMEOUT |
                      KNOWN_MIN_WRITE_TIMEOUT | KNOWN_POLLING_PERIOD | KNOWN_LATENCY_TIMER |
-                     KNOWN_UPPER_FILTERS),
+                     KNOWN_UPPER_FILTERS | READ_UPPER_FILTERS),
             r.KnownSettings);
 }
 
@@ -155,18 +155,22 @@ TEST_F(SettingsStoreTest, PortNameWithoutTerminatorStaysWithinItsField) {
   const char name[16] = {'C', 'O', 'M', '1', '2', '3', '4', '5', '6', '7', '8', '9', '0', '1', '2', '3'};
   HKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, params.c_str(), 0, KEY_ALL_ACCESS, &key));
-  // Stored as bytes: Wine's REG_SZ conversion would add the terminator the
-  // test is about, and the reader does not look at the type.
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "PortName", 0, REG_BINARY,
-                                          reinterpret_cast<const BYTE*>(name), sizeof name));
+  // Sixteen characters and no terminator, through the wide call: the narrow
+  // one would add the terminator the test is about. Windows may hand the 16
+  // bytes to a 16-byte buffer as they are; Wine adds the terminator on the
+  // way and so finds the value too long. Either way the field must end
+  // inside itself and the name must not count as read.
+  WCHAR wide[16];
+  for (int i = 0; i < 16; ++i) wide[i] = (WCHAR)name[i];
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"PortName", 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(wide), sizeof wide));
   RegCloseKey(key);
   UseInventory({MakeRecord(FtdiDeviceId, Serial, "", true)});
 
   ReadDeviceSettings();
 
-  EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
-  EXPECT_EQ(std::string("COM123456789012"), std::string(records[0].PortName));
-  // The cut name is not the stored one: nothing may treat it as read.
+  ExpectOneMessage("Port Name not found");
+  EXPECT_EQ(std::string(PORT_NAME_SIZE - 1, (char)Marker), std::string(records[0].PortName));
   EXPECT_EQ(0u, records[0].KnownSettings & KNOWN_PORT_NAME);
 }
 
@@ -221,6 +225,47 @@ TEST_F(SettingsStoreTest, WritesBackOnlyWhatWasReadOrSetSince) {
   EXPECT_EQ(2u, ReadDword(params, "LatencyTimer"));
   EXPECT_EQ(longConfig, Stored(params, "ConfigData"));
   EXPECT_EQ((std::vector<std::string>{"Config not found", "No Latency found"}), RecordedTexts());
+}
+
+// A value counts as read only when it has the type and size the driver
+// keeps: anything else is reported as missing and stays byte for byte.
+TEST_F(SettingsStoreTest, ValuesOfAnotherTypeAreNeitherTakenNorWrittenBack) {
+  struct Case {
+    const char* Value;
+    DWORD Type;
+    std::vector<unsigned char> Data;
+    const char* Message;
+  } cases[] = {
+      {"LatencyTimer", REG_SZ, {'1', '6', 0}, "No Latency found"},
+      {"MinWriteTimeout", REG_BINARY, {9, 9}, "MinWriteTime not found"},
+      {"PollingPeriod", REG_BINARY, {1, 0, 0, 0}, "PollingPEriod not found"},
+      {"MinReadTimeout", REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, "MinReadTime not found"},
+      {"ConfigData", REG_SZ, {'h', 'e', 'l', 'l', 'o', 0}, "Config not found"},
+      {"ConfigData", REG_DWORD, {1, 0, 0, 0}, "Config not found"},
+      {"PortName", REG_BINARY, {'C', 'O', 'M', '5', 0}, "Port Name not found"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Value) + " of type " + std::to_string(c.Type));
+    StartOver();
+    AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+    std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_LOCAL_MACHINE, params.c_str(), 0, KEY_ALL_ACCESS, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, c.Value, 0, c.Type, c.Data.data(), (DWORD)c.Data.size()));
+    RegCloseKey(key);
+    UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+
+    ReadDeviceSettings();
+    ExpectOneMessage(c.Message);
+    ASSERT_EQ(1, WriteDeviceSettings());  // Apply with nothing changed
+
+    DWORD type = 0;
+    std::vector<unsigned char> stored = Stored(params, c.Value, &type);
+    EXPECT_EQ(c.Type, type);
+    EXPECT_EQ(c.Data, stored);
+  }
 }
 
 TEST_F(SettingsStoreTest, ShortConfigDataIsWrittenBackWholeWithZeroTail) {
@@ -349,7 +394,7 @@ TEST_F(SettingsStoreTest, ReadingGoesOnAfterADeviceWithoutParametersKey) {
   EXPECT_EQ(0, ReadDeviceSettings());
 
   EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
-  EXPECT_EQ(0u, records[0].KnownSettings & ~uint32_t(KNOWN_UPPER_FILTERS));
+  EXPECT_EQ(0u, records[0].KnownSettings & ~uint32_t(KNOWN_UPPER_FILTERS | READ_UPPER_FILTERS));
   EXPECT_EQ(Marker, records[0].ConfigData[0]);
   EXPECT_STREQ("COM6", records[1].PortName);
   EXPECT_EQ(16u, records[1].LatencyTimer);

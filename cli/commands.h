@@ -1,0 +1,31 @@
+// The console program's commands, looked up by name.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/output.h"
+
+struct CommandLine {
+  std::string Command;
+  std::string Port;
+  std::vector<std::string> Arguments;  // NAME=VALUE…, FILE, a preset, COMn, on/off
+  std::string VidPid;
+  bool Json = false;
+  bool Check = false;
+  bool NoReload = false;
+  bool Force = false;
+  bool AttachedOnly = false;
+};
+
+struct CommandSpec {
+  const char* Name;
+  int (*Run)(const CommandLine& line, Outcome* outcome);
+  bool Writes;  // needs an elevated prompt unless --check
+};
+
+extern const CommandSpec Commands[];
+extern const int CommandCount;
+
+// Runs the named command: EXIT_BAD_INPUT for a name that is none.
+int RunCommand(const CommandLine& line);

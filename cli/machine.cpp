@@ -1,0 +1,136 @@
+#include "cli/machine.h"
+
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "bufwrite/buffered_writes.h"
+#include "cli/settings.h"
+#include "devices/inventory.h"
+#include "devices/registry_paths.h"
+#include "devices/settings_store.h"
+#include "platform/d2xx.h"
+
+Machine::~Machine() {
+  FreeInventory(&Registered);
+  FreeInventory(&Attached);
+}
+
+namespace {
+
+// The listings' and reads' reports: a missing library means attachment is
+// unknown; a value that cannot be read shows as missing. Neither is an
+// error of the command.
+struct ListingReports {
+  bool LibraryMissing;
+};
+
+int NoteListingReport(void* context, const Report* report) {
+  if (report->Operation == REPORT_LIST_DEVICES && strcmp(report->Key, D2xxLibraryName) == 0)
+    static_cast<ListingReports*>(context)->LibraryMissing = true;
+  return IDOK;
+}
+
+}  // namespace
+
+void LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
+  (void)outcome;
+  ListingReports notes = {false};
+  Reporter listing = {NoteListingReport, &notes};
+
+  // The attached devices first: no message for an empty list.
+  machine->Attached.ShowDisconnected = true;
+  ListConnectedDevices(&machine->Attached, &listing);
+  machine->AttachedKnown = !notes.LibraryMissing;
+  SortRecordsBySerial(&machine->Attached);
+
+  HKEY ftdibus;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
+    return;  // no driver installed: no registered device
+  machine->Registered.ShowDisconnected = true;
+  ListRegisteredDevices(&machine->Registered, ftdibus, &listing);
+  RegCloseKey(ftdibus);
+
+  for (uint32_t i = 0; i < machine->Registered.count; ++i) {
+    DeviceRecord* record = &machine->Registered.Records[i];
+    if (record->DeviceId == 0) continue;
+    if (depth == READ_PORT_NAMES) {
+      ReadDevicePortName(record);
+    } else {
+      ReadDeviceRecordSettings(record, &listing);
+      ReadBufferedWriteValues(record);
+    }
+  }
+}
+
+const DeviceRecord* AttachedRecord(const Machine& machine, const DeviceRecord& record) {
+  if (!machine.AttachedKnown || record.DeviceId == 0) return nullptr;
+  return FindRecordBySerial(&machine.Attached, record.SerialNumber);
+}
+
+int AttachedState(const Machine& machine, const DeviceRecord& record) {
+  if (!machine.AttachedKnown) return -1;
+  return AttachedRecord(machine, record) ? 1 : 0;
+}
+
+int ComNumberOf(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6) return 0;
+  if (!EqualsIgnoringCase(name.substr(0, 3), "COM")) return 0;
+  int number = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
+static bool ParseVidPid(const std::string& text, uint32_t* deviceId) {
+  if (text.size() != 9 || text[4] != ':') return false;
+  uint32_t value = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == 4) continue;
+    char c = text[i];
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
+    if (digit < 0) return false;
+    value = value << 4 | (uint32_t)digit;
+  }
+  *deviceId = value;
+  return true;
+}
+
+int SelectPorts(const Machine& machine, const std::string& port, const std::string& vidpid,
+                std::vector<uint32_t>* indexes, std::string* reason) {
+  uint32_t deviceId = 0;
+  if (!vidpid.empty() && !ParseVidPid(vidpid, &deviceId)) {
+    *reason = "--vidpid takes VVVV:PPPP in hexadecimal, e.g. 0403:6001, not '" + vidpid + "'";
+    return EXIT_BAD_INPUT;
+  }
+  bool all = EqualsIgnoringCase(port, "all");
+  bool byNumber = ComNumberOf(port) > 0;
+  for (uint32_t i = 0; i < machine.Registered.count; ++i) {
+    const DeviceRecord& record = machine.Registered.Records[i];
+    if (record.DeviceId == 0) continue;
+    if (!vidpid.empty() && record.DeviceId != deviceId) continue;
+    bool match = all || (byNumber ? EqualsIgnoringCase(port, PortNameOf(record).c_str())
+                                  : EqualsIgnoringCase(port, SerialOf(record).c_str()));
+    if (match) indexes->push_back(i);
+  }
+  if (indexes->empty()) {
+    *reason = "no FTDI port matches '" + port + "'" + (vidpid.empty() ? "" : " with " + vidpid);
+    return EXIT_NO_PORT;
+  }
+  if (!all && indexes->size() > 1) {
+    std::string serials;
+    for (uint32_t i : *indexes)
+      serials += (serials.empty() ? "" : ", ") + SerialOf(machine.Registered.Records[i]);
+    *reason = "'" + port + "' names several devices (serials " + serials +
+              "): name one by its serial number";
+    indexes->clear();
+    return EXIT_BAD_INPUT;
+  }
+  return EXIT_DONE;
+}

@@ -1,0 +1,179 @@
+// portmeld: the console program. Reads its command line, runs one command
+// on the same core as the windowed program, prints text or one JSON
+// document, and ends with an exit code scripts can act on.
+#include <stdio.h>
+#include <string.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+#include "cli/settings.h"
+
+namespace {
+
+const char Version[] = "portmeld 1.0";
+
+const char Overview[] =
+    "Configures the FTDI virtual-COM-port driver's settings of USB-serial adapters, for scripts "
+    "and fleet engines.\n"
+    "PORT is COMn, a serial number as the device key spells it (e.g. FT12AB34A), or all.";
+
+const char ExitCodes[] =
+    "Options of every command: --json (one JSON document on standard output), --check (write "
+    "nothing, say what would change), --no-reload (do not reload the driver after writing), "
+    "--vidpid VVVV:PPPP (only those adapters).\n"
+    "Exit codes: 0 done (nothing to do counts as done), 1 with --check when something would "
+    "change, 2 an operation failed, 3 bad input (nothing written), 4 no port matches, 5 not "
+    "allowed (not elevated, or a key refused the write).\n"
+    "Examples:\n"
+    "  portmeld list\n"
+    "  portmeld show COM5 --json\n"
+    "  portmeld set all --vidpid 0403:6001 latencyTimer=2\n"
+    "  portmeld rename FT12AB34A COM7";
+
+std::string SettingsHelp() {
+  std::string text =
+      "Settings (on/off ones take on, off, true, false, 1, 0):\n"
+      "  minReadTimeout, minWriteTimeout (0-10000 ms), pollingPeriod (0-255 ms),\n"
+      "  latencyTimer (1-255 ms), serialPrinter, cancelIfPowerOff, eventOnSurpriseRemoval,\n"
+      "  setRtsOnClose, disableModemCtrlAtStartup, serialEnumerator, bufferedWrites,\n"
+      "  writeBufferSize (1-4096), writeBufferThreshold (1-20), writeLatency (1-16),\n"
+      "  baudAliases (default or tarnlink), baudAlias.N (N one of";
+  for (const SettingSpec& spec : Settings)
+    if (spec.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (spec.Name + 10);
+  text += "): the actual rate a program asking for N baud gets, e.g. baudAlias.9600=9700.\n";
+  text += ExitCodes;
+  return text;
+}
+
+struct Subcommand {
+  const char* Name;
+  const char* Description;
+};
+
+// "/?" is the Windows way to ask for help.
+std::vector<std::string> Arguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = argc - 1; i >= 1; --i)  // CLI11 takes them in reverse
+    arguments.push_back(strcmp(argv[i], "/?") == 0 ? "--help" : argv[i]);
+  return arguments;
+}
+
+bool IsCommand(const char* word) {
+  for (int i = 0; i < CommandCount; ++i)
+    if (strcmp(Commands[i].Name, word) == 0) return true;
+  return false;
+}
+
+bool AskedForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (strcmp(argv[i], "--json") == 0) return true;
+  return false;
+}
+
+int Run(int argc, char** argv) {
+  CommandLine line;
+  CLI::App app(Overview, "portmeld");
+  app.footer(ExitCodes);
+  app.set_version_flag("--version", Version);
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_flag("--json", line.Json, "one JSON document on standard output");
+  app.add_flag("--check", line.Check, "say what would change, write nothing (exit 1 if it would)");
+  app.add_flag("--no-reload", line.NoReload, "after writing, do not reload the driver");
+  app.add_option("--vidpid", line.VidPid, "only the ports of this VID:PID, e.g. 0403:6001");
+
+  auto command = [&](const char* name, const char* description) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    sub->callback([&line, name] { line.Command = name; });
+    return sub;
+  };
+  auto port = [&](CLI::App* sub, bool required = true) {
+    CLI::Option* option = sub->add_option("PORT", line.Port, "COMn, a serial number, or all");
+    if (required) option->required();
+  };
+
+  CLI::App* list = command("list", "every registered FTDI port: attached and open now or not");
+  list->add_flag("--attached", line.AttachedOnly, "only the ports attached now");
+
+  port(command("show", "every setting of the ports; a value missing in the registry shows as missing"));
+
+  CLI::App* set = command("set", "changes the named settings; writes only values that differ");
+  port(set);
+  set->add_option("NAME=VALUE", line.Arguments, "settings to change")->required();
+  set->footer(SettingsHelp());
+
+  CLI::App* preset = command("preset", "one of the windowed program's three presets");
+  port(preset);
+  preset->add_option("PRESET", line.Arguments, "default, portmeld or tarnlink")->required();
+
+  CLI::App* save = command("save", "writes one port's settings to an 84-byte configuration file");
+  port(save);
+  save->add_option("FILE", line.Arguments, "the file to write")->required();
+
+  CLI::App* load = command("load", "writes a configuration file's values to the ports");
+  port(load);
+  load->add_option("FILE", line.Arguments, "the file to read")->required();
+
+  CLI::App* rename = command("rename", "gives one port a new COM number, kept in ComDB");
+  port(rename);
+  rename->add_option("COMn", line.Arguments, "the new name, COM1 to COM256")->required();
+  rename->add_flag("--force", line.Force, "take the number even when it is in use");
+
+  CLI::App* ignore = command("ignore-serial",
+                             "shows, or sets, the machine-wide option to ignore the adapters' "
+                             "hardware serial numbers");
+  ignore->add_option("STATE", line.Arguments, "on or off");
+
+  command("reload", "asks the D2XX library to reload the driver");
+  command("stale", "registered adapters not attached now, with the COM numbers they hold");
+
+  CLI::App* remove = command("remove-stale",
+                             "removes adapters that are not attached, and frees the COM numbers "
+                             "only they held");
+  line.Port = "all";
+  port(remove, false);
+
+  for (CLI::App* sub : app.get_subcommands({})) sub->footer(sub == set ? SettingsHelp() : ExitCodes);
+
+  try {
+    // A first word that is no command and no option: say so plainly.
+    if (argc > 1 && argv[1][0] != '-' && strcmp(argv[1], "/?") != 0 &&
+        !IsCommand(argv[1])) {
+      Outcome outcome;
+      outcome.JsonOutput = AskedForJson(argc, argv);
+      return Refuse(&outcome, EXIT_BAD_INPUT,
+                    std::string("unknown command '") + argv[1] + "' (portmeld --help lists them)");
+    }
+    std::vector<std::string> arguments = Arguments(argc, argv);
+    app.parse(arguments);
+  } catch (const CLI::Success& e) {  // --help, --version
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    Outcome outcome;
+    outcome.JsonOutput = AskedForJson(argc, argv);
+    return Refuse(&outcome, EXIT_BAD_INPUT,
+                  std::string(e.what()) + " (portmeld --help shows the usage)");
+  }
+  return RunCommand(line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing may end the program as an uncaught exception: MinGW's runtime
+  // would exit with 3, which reads as "bad input".
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "portmeld: unexpected error: %s\n", e.what());
+  } catch (...) {
+    fprintf(stderr, "portmeld: unexpected error\n");
+  }
+  fflush(stderr);
+  return EXIT_FAILED;
+}

@@ -1,0 +1,116 @@
+#include "cli/output.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <windows.h>
+
+Outcome::Outcome() {
+  Document = Json::object();
+  Document["schema"] = "portmeld/1";
+  Document["changed"] = false;
+  Document["ports"] = Json::array();
+  Document["errors"] = Json::array();
+}
+
+std::string PortNameOf(const DeviceRecord& record) {
+  return std::string(record.PortName, strnlen(record.PortName, PORT_NAME_SIZE));
+}
+
+std::string SerialOf(const DeviceRecord& record) {
+  return std::string(record.SerialNumber, strnlen(record.SerialNumber, SERIAL_NUMBER_SIZE));
+}
+
+std::string VidPidOf(const DeviceRecord& record) {
+  char text[16];
+  snprintf(text, sizeof text, "%04x:%04x", (unsigned)(record.DeviceId >> 16),
+           (unsigned)(record.DeviceId & 0xFFFF));
+  return text;
+}
+
+Json PortObject(const DeviceRecord& record, int attached) {
+  Json port = Json::object();
+  port["port"] = PortNameOf(record);
+  port["serial"] = SerialOf(record);
+  port["vidpid"] = VidPidOf(record);
+  port["attached"] = attached < 0 ? Json(nullptr) : Json(attached == 1);
+  return port;
+}
+
+void AddError(Outcome* outcome, const std::string& message, const std::string& port,
+              const std::string& serial, const std::string& value, const std::string& key,
+              unsigned long error) {
+  if (!outcome->Failed) outcome->Denied = true;
+  outcome->Failed = true;
+  if (error != ERROR_ACCESS_DENIED) outcome->Denied = false;
+  Json entry = Json::object();
+  entry["port"] = port;
+  entry["serial"] = serial;
+  entry["value"] = value;
+  entry["key"] = key;
+  entry["error"] = error;
+  entry["message"] = message;
+  outcome->Document["errors"].push_back(entry);
+}
+
+void AddDeviceError(Outcome* outcome, const DeviceRecord& record, const std::string& message,
+                    const std::string& value, const std::string& key, unsigned long error) {
+  AddError(outcome, message, PortNameOf(record), SerialOf(record), value, key, error);
+}
+
+int Refuse(Outcome* outcome, int exitCode, const std::string& message) {
+  if (outcome->JsonOutput) {
+    Json entry = Json::object();
+    entry["port"] = "";
+    entry["serial"] = "";
+    entry["value"] = "";
+    entry["key"] = "";
+    entry["error"] = 0;
+    entry["message"] = message;
+    outcome->Document["errors"].push_back(entry);
+    outcome->Document["changed"] = false;
+    printf("%s\n", outcome->Document.dump(2).c_str());
+  } else {
+    fprintf(stderr, "portmeld: %s\n", message.c_str());
+  }
+  return exitCode;
+}
+
+static std::string ErrorLine(const Json& error) {
+  std::string line = "portmeld: ";
+  std::string port = error["port"], serial = error["serial"];
+  if (!port.empty() || !serial.empty())
+    line += (port.empty() ? "" : port + " ") + (serial.empty() ? "" : "(" + serial + ") ");
+  line += error["message"].get<std::string>();
+  unsigned long code = error["error"];
+  if (code) line += " (Win32 error " + std::to_string(code) + ")";
+  return line;
+}
+
+int Finish(Outcome* outcome) {
+  outcome->Document["changed"] = outcome->Changed;
+  if (outcome->JsonOutput) {
+    printf("%s\n", outcome->Document.dump(2).c_str());
+  } else {
+    for (const std::string& line : outcome->Lines) printf("%s\n", line.c_str());
+    for (const Json& error : outcome->Document["errors"])
+      fprintf(stderr, "%s\n", ErrorLine(error).c_str());
+  }
+  fflush(stdout);
+  if (outcome->Failed) return outcome->Denied ? EXIT_NOT_ALLOWED : EXIT_FAILED;
+  if (outcome->CheckOnly && outcome->Changed) return EXIT_WOULD_CHANGE;
+  return EXIT_DONE;
+}
+
+// Called from the core, which is built without exceptions: nothing may
+// leave this function as one.
+static int RecordReport(void* context, const Report* report) {
+  try {
+    AddError(static_cast<Outcome*>(context), report->Text, report->Port, report->Serial,
+             report->Value, report->Key, report->Error);
+  } catch (...) {
+  }
+  return IDOK;
+}
+
+Reporter OutcomeReporter(Outcome* outcome) { return {RecordReport, outcome}; }

@@ -1,0 +1,236 @@
+#include "cli/settings.h"
+
+#include <string.h>
+
+#include <cmath>
+
+#include "baud/alias.h"
+
+namespace {
+
+constexpr NumberFieldRange WriteBufferSizeRange = {1, 4096};
+constexpr NumberFieldRange WriteBufferThresholdRange = {1, 20};
+constexpr NumberFieldRange WriteLatencyRange = {1, 16};
+constexpr OptionBit NoBit = {0, 0};
+
+SettingSpec Number(const char* name, SettingValueName value, uint32_t DeviceRecord::*field,
+                   NumberFieldRange range, uint32_t known) {
+  return {name, SETTING_NUMBER, value, field, range, known, NoBit, 0};
+}
+
+SettingSpec Option(const char* name, OptionBit bit) {
+  return {name, SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, bit, 0};
+}
+
+SettingSpec Alias(const char* name, int entry) {
+  return {name, SETTING_ALIAS_ENTRY, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, entry};
+}
+
+}  // namespace
+
+const SettingSpec Settings[SETTING_COUNT] = {
+    Number("minReadTimeout", VALUE_MIN_READ_TIMEOUT, &DeviceRecord::MinReadTimeout,
+           MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT),
+    Number("minWriteTimeout", VALUE_MIN_WRITE_TIMEOUT, &DeviceRecord::MinWriteTimeout,
+           MinWriteTimeoutRange, KNOWN_MIN_WRITE_TIMEOUT),
+    Number("pollingPeriod", VALUE_POLLING_PERIOD, &DeviceRecord::PollingPeriod,
+           PollingPeriodRange, KNOWN_POLLING_PERIOD),
+    Number("latencyTimer", VALUE_LATENCY_TIMER, &DeviceRecord::LatencyTimer, LatencyTimerRange,
+           KNOWN_LATENCY_TIMER),
+    Option("serialPrinter", SerialPrinter),
+    Option("cancelIfPowerOff", CancelIfPowerOff),
+    Option("eventOnSurpriseRemoval", EventOnSurpriseRemoval),
+    Option("setRtsOnClose", SetRtsOnClose),
+    Option("disableModemCtrlAtStartup", DisableModemCtrlAtStartup),
+    {"serialEnumerator", SETTING_SERIAL_ENUMERATOR, VALUE_UPPER_FILTERS, nullptr, {0, 1}, 0, NoBit,
+     0},
+    Option("bufferedWrites", BufferedWritesEnabled),
+    Number("writeBufferSize", VALUE_WRITE_BUFFER_SIZE, &DeviceRecord::WriteBufferSize,
+           WriteBufferSizeRange, KNOWN_WRITE_BUFFER_SIZE),
+    Number("writeBufferThreshold", VALUE_WRITE_BUFFER_THRESHOLD,
+           &DeviceRecord::WriteBufferThreshold, WriteBufferThresholdRange,
+           KNOWN_WRITE_BUFFER_THRESHOLD),
+    Number("writeLatency", VALUE_WRITE_LATENCY, &DeviceRecord::WriteLatency, WriteLatencyRange,
+           KNOWN_WRITE_LATENCY),
+    {"baudAliases", SETTING_ALIAS_TABLE, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, 0},
+    Alias("baudAlias.300", 1),
+    Alias("baudAlias.600", 2),
+    Alias("baudAlias.1200", 3),
+    Alias("baudAlias.2400", 4),
+    Alias("baudAlias.4800", 5),
+    Alias("baudAlias.9600", 6),
+    Alias("baudAlias.19200", 7),
+    Alias("baudAlias.38400", 8),
+    Alias("baudAlias.57600", 9),
+    Alias("baudAlias.115200", 10),
+    Alias("baudAlias.230400", 11),
+    Alias("baudAlias.460800", 12),
+    Alias("baudAlias.921600", 13),
+    Alias("baudAlias.14400", 15),
+};
+
+const char* const SettingValueNames[VALUE_NAME_COUNT] = {
+    "MinReadTimeout", "MinWriteTimeout", "PollingPeriod",        "LatencyTimer", "ConfigData",
+    "UpperFilters",   "WriteBufferSize", "WriteBufferThreshold", "WriteLatency"};
+
+const SettingSpec* FindSetting(const std::string& name) {
+  for (const SettingSpec& spec : Settings)
+    if (name == spec.Name) return &spec;
+  return nullptr;
+}
+
+static bool ConfigDataKnown(const DeviceRecord& record) {
+  return (record.KnownSettings & KNOWN_CONFIG_DATA) != 0;
+}
+
+static AliasTableChoice AliasTableOf(const unsigned char* configData) {
+  if (memcmp(configData + 4, DefaultAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_DEFAULT;
+  if (memcmp(configData + 4, TarnlinkAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_TARNLINK;
+  return ALIASES_CUSTOM;
+}
+
+SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record) {
+  switch (spec.Kind) {
+    case SETTING_NUMBER:
+      return {(record.KnownSettings & spec.Known) != 0, record.*spec.Field};
+    case SETTING_OPTION:
+      return {ConfigDataKnown(record), GetOptionBit(record.ConfigData, spec.Bit) ? 1u : 0u};
+    case SETTING_SERIAL_ENUMERATOR:
+      return {(record.KnownSettings & (READ_UPPER_FILTERS | KNOWN_UPPER_FILTERS)) != 0,
+              IsSerialEnumeratorOn(record.UpperFilters) ? 1u : 0u};
+    case SETTING_ALIAS_TABLE:
+      return {ConfigDataKnown(record), (uint32_t)AliasTableOf(record.ConfigData)};
+    case SETTING_ALIAS_ENTRY:
+      // Bits 17 to 31 carry nothing: an entry compares as it would be written.
+      return {ConfigDataKnown(record), EncodeDivisor(DecodeDivisor(
+                                           GetConfigEntry(record.ConfigData, spec.Entry)))};
+  }
+  return {false, 0};
+}
+
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  size_t length = strlen(b);
+  if (a.size() != length) return false;
+  for (size_t i = 0; i < length; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+static bool ParseOnOff(const std::string& text, uint32_t* on) {
+  static const char* const onWords[] = {"on", "true", "1"};
+  static const char* const offWords[] = {"off", "false", "0"};
+  for (const char* word : onWords)
+    if (EqualsIgnoringCase(text, word)) return *on = 1, true;
+  for (const char* word : offWords)
+    if (EqualsIgnoringCase(text, word)) return *on = 0, true;
+  return false;
+}
+
+// Digits only, no sign or blank: a script's "1e3" or " 5" is a mistake.
+static bool ParseWholeNumber(const std::string& text, uint64_t* number) {
+  if (text.empty() || text.size() > 12) return false;
+  uint64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (uint64_t)(c - '0');
+  }
+  *number = n;
+  return true;
+}
+
+bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
+                       std::string* reason) {
+  value->Known = true;
+  switch (spec.Kind) {
+    case SETTING_NUMBER: {
+      uint64_t n;
+      if (!ParseWholeNumber(text, &n) || n < spec.Range.Min || n > spec.Range.Max) {
+        *reason = "takes a whole number from " + std::to_string(spec.Range.Min) + " to " +
+                  std::to_string(spec.Range.Max);
+        return false;
+      }
+      value->Number = (uint32_t)n;
+      return true;
+    }
+    case SETTING_OPTION:
+    case SETTING_SERIAL_ENUMERATOR:
+      if (ParseOnOff(text, &value->Number)) return true;
+      *reason = "takes on, off, true, false, 1 or 0";
+      return false;
+    case SETTING_ALIAS_TABLE:
+      if (EqualsIgnoringCase(text, "default")) return value->Number = ALIASES_DEFAULT, true;
+      if (EqualsIgnoringCase(text, "tarnlink")) return value->Number = ALIASES_TARNLINK, true;
+      *reason = "takes default or tarnlink";
+      return false;
+    case SETTING_ALIAS_ENTRY: {
+      uint64_t rate;
+      ClosestDivisor closest;
+      if (!ParseWholeNumber(text, &rate) || !FindClosestDivisor((double)rate, &closest)) {
+        *reason = "takes a baud rate from 184 to 1500000, or 2000000 or 3000000";
+        return false;
+      }
+      value->Number = EncodeDivisor(closest.Divisor);
+      return true;
+    }
+  }
+  *reason = "is not a setting";
+  return false;
+}
+
+void ApplySetting(const SettingSpec& spec, const SettingValue& value, DeviceRecord* record) {
+  switch (spec.Kind) {
+    case SETTING_NUMBER:
+      record->*spec.Field = value.Number;
+      record->KnownSettings |= spec.Known;
+      return;
+    case SETTING_OPTION:
+      SetOptionBit(record->ConfigData, spec.Bit, value.Number != 0);
+      record->KnownSettings |= KNOWN_CONFIG_DATA;
+      return;
+    case SETTING_SERIAL_ENUMERATOR:
+      // Off keeps a filter of another product, as the windowed program does.
+      if (value.Number || (record->KnownSettings & KNOWN_UPPER_FILTERS))
+        SetSerialEnumerator(record, value.Number != 0);
+      return;
+    case SETTING_ALIAS_TABLE:
+      memcpy(record->ConfigData + 4,
+             value.Number == ALIASES_TARNLINK ? TarnlinkAliasTable : DefaultAliasTable,
+             ALIAS_TABLE_SIZE);
+      record->KnownSettings |= KNOWN_CONFIG_DATA;
+      return;
+    case SETTING_ALIAS_ENTRY:
+      SetConfigEntry(record->ConfigData, spec.Entry, value.Number);
+      record->KnownSettings |= KNOWN_CONFIG_DATA;
+      return;
+  }
+}
+
+bool SameValue(const SettingValue& a, const SettingValue& b) {
+  return a.Known == b.Known && (!a.Known || a.Number == b.Number);
+}
+
+uint32_t GeneratedRateOfEntry(uint32_t entry) {
+  return (uint32_t)std::lround(BaseBaudRate / DecodeDivisor(entry));
+}
+
+std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value) {
+  if (!value.Known) return "missing";
+  switch (spec.Kind) {
+    case SETTING_NUMBER:
+      return std::to_string(value.Number);
+    case SETTING_OPTION:
+    case SETTING_SERIAL_ENUMERATOR:
+      return value.Number ? "on" : "off";
+    case SETTING_ALIAS_TABLE:
+      return value.Number == ALIASES_DEFAULT    ? "default"
+             : value.Number == ALIASES_TARNLINK ? "tarnlink"
+                                                : "custom";
+    case SETTING_ALIAS_ENTRY:
+      return std::to_string(GeneratedRateOfEntry(value.Number));
+  }
+  return "";
+}

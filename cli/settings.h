@@ -1,0 +1,85 @@
+// The console program's settings: one name per setting of a port, its
+// values as text, and how a value is read from and put into a DeviceRecord.
+// The same names serve `set`, `show` and the profiles. Pure.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+
+#include "devices/config_data.h"
+#include "devices/device_record.h"
+#include "devices/settings_rules.h"
+
+enum SettingKind {
+  SETTING_NUMBER,            // a DWORD of Device Parameters
+  SETTING_OPTION,            // a bit of ConfigData
+  SETTING_SERIAL_ENUMERATOR, // UpperFilters "serenum"
+  SETTING_ALIAS_TABLE,       // ConfigData bytes 4 to 63: a built-in table
+  SETTING_ALIAS_ENTRY        // one alias entry of ConfigData
+};
+
+// Where a setting is stored, so that a change writes that value only.
+enum SettingValueName {
+  VALUE_MIN_READ_TIMEOUT,
+  VALUE_MIN_WRITE_TIMEOUT,
+  VALUE_POLLING_PERIOD,
+  VALUE_LATENCY_TIMER,
+  VALUE_CONFIG_DATA,
+  VALUE_UPPER_FILTERS,
+  VALUE_WRITE_BUFFER_SIZE,
+  VALUE_WRITE_BUFFER_THRESHOLD,
+  VALUE_WRITE_LATENCY,
+  VALUE_NAME_COUNT
+};
+
+struct SettingSpec {
+  const char* Name;
+  SettingKind Kind;
+  SettingValueName Value;
+  uint32_t DeviceRecord::*Field;  // SETTING_NUMBER
+  NumberFieldRange Range;         // SETTING_NUMBER
+  uint32_t Known;                 // SETTING_NUMBER: its KnownSetting bit
+  OptionBit Bit;                  // SETTING_OPTION
+  int Entry;                      // SETTING_ALIAS_ENTRY: ConfigData entry
+};
+
+enum { SETTING_COUNT = 29 };
+extern const SettingSpec Settings[SETTING_COUNT];
+// The registry value names, indexed by SettingValueName.
+extern const char* const SettingValueNames[VALUE_NAME_COUNT];
+
+// The setting of that name; nullptr for none.
+const SettingSpec* FindSetting(const std::string& name);
+
+enum AliasTableChoice { ALIASES_DEFAULT, ALIASES_TARNLINK, ALIASES_CUSTOM };
+
+// One value of a setting; Known false for a value missing or unreadable in
+// the registry.
+struct SettingValue {
+  bool Known;
+  uint32_t Number;  // a number, an on/off (0 or 1), an AliasTableChoice, an alias entry
+};
+
+// The value the record holds.
+SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record);
+
+// A value as the user writes it: numbers in range, on/off as on, off, true,
+// false, 1, 0, baudAliases as default or tarnlink, an alias as the actual
+// rate wanted. False with the reason when refused.
+bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
+                       std::string* reason);
+
+// Puts the value into the record and marks what must be written.
+void ApplySetting(const SettingSpec& spec, const SettingValue& value, DeviceRecord* record);
+
+bool SameValue(const SettingValue& a, const SettingValue& b);
+
+// For text output: "16", "on", "default", "9600"; "missing" when unknown.
+std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value);
+
+// ASCII letters compared without case: "COM5" and "com5".
+bool EqualsIgnoringCase(const std::string& a, const char* b);
+
+// The generated rate of an alias entry, rounded: what `show` gives for it.
+uint32_t GeneratedRateOfEntry(uint32_t entry);

@@ -1,0 +1,93 @@
+// The console program's setting names: what each accepts, and what putting
+// a value into a record changes.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "cli/settings.h"
+
+namespace {
+
+TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
+  struct Case {
+    const char* Setting;
+    const char* Text;
+    bool Accepted;
+    uint32_t Number;
+  } cases[] = {
+      {"latencyTimer", "1", true, 1},          {"latencyTimer", "255", true, 255},
+      {"latencyTimer", "0", false, 0},         {"latencyTimer", "256", false, 0},
+      {"latencyTimer", "-1", false, 0},        {"latencyTimer", " 2", false, 0},
+      {"latencyTimer", "2x", false, 0},        {"latencyTimer", "", false, 0},
+      {"minReadTimeout", "10000", true, 10000}, {"minReadTimeout", "10001", false, 0},
+      {"pollingPeriod", "0", true, 0},         {"writeBufferSize", "4096", true, 4096},
+      {"writeBufferSize", "0", false, 0},      {"writeBufferThreshold", "21", false, 0},
+      {"writeLatency", "16", true, 16},        {"serialPrinter", "ON", true, 1},
+      {"serialPrinter", "false", true, 0},     {"serialPrinter", "1", true, 1},
+      {"serialEnumerator", "yes", false, 0},   {"baudAliases", "Tarnlink", true, ALIASES_TARNLINK},
+      {"baudAliases", "custom", false, 0},     {"baudAlias.9600", "9600", true, 0x4138},
+      {"baudAlias.9600", "3000000", true, 0},  {"baudAlias.9600", "2000000", true, 1},
+      {"baudAlias.9600", "183", false, 0},     {"baudAlias.9600", "1600000", false, 0},
+      {"baudAlias.9600", "9600.5", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Setting) + "=" + c.Text);
+    const SettingSpec* spec = FindSetting(c.Setting);
+    ASSERT_NE(nullptr, spec);
+    SettingValue value = {false, 0xDEAD};
+    std::string reason;
+    EXPECT_EQ(c.Accepted, ParseSettingValue(*spec, c.Text, &value, &reason));
+    if (c.Accepted)
+      EXPECT_EQ(c.Number, value.Number);
+    else
+      EXPECT_FALSE(reason.empty());
+  }
+  EXPECT_EQ(nullptr, FindSetting("LatencyTimer"));  // names are exact
+  EXPECT_EQ(nullptr, FindSetting("baudAlias.14"));
+}
+
+// Applying a value makes it the record's and marks it to be written; an
+// unknown value shows as missing until then.
+TEST(CliSettings, ApplyingAValueMakesItKnownAndCurrent) {
+  for (const SettingSpec& spec : Settings) {
+    SCOPED_TRACE(spec.Name);
+    DeviceRecord record;
+    memset(&record, 0, sizeof record);
+    EXPECT_FALSE(CurrentValue(spec, record).Known);
+    EXPECT_EQ("missing", FormatSettingValue(spec, CurrentValue(spec, record)));
+    const char* text = spec.Kind == SETTING_NUMBER        ? "16"
+                       : spec.Kind == SETTING_ALIAS_TABLE ? "tarnlink"
+                       : spec.Kind == SETTING_ALIAS_ENTRY ? "9700"
+                                                          : "on";
+    SettingValue wanted;
+    std::string reason;
+    ASSERT_TRUE(ParseSettingValue(spec, text, &wanted, &reason)) << reason;
+    ApplySetting(spec, wanted, &record);
+    EXPECT_TRUE(SameValue(wanted, CurrentValue(spec, record)));
+  }
+}
+
+TEST(CliSettings, AnOptionChangesOnlyItsBit) {
+  DeviceRecord record;
+  memset(&record, 0, sizeof record);
+  memset(record.ConfigData, 0xFF, sizeof record.ConfigData);
+  record.KnownSettings = KNOWN_CONFIG_DATA;
+  ApplySetting(*FindSetting("setRtsOnClose"), {true, 0}, &record);
+  EXPECT_EQ(0xF7, record.ConfigData[0]);
+  for (int i = 1; i < CONFIG_DATA_SIZE; ++i) EXPECT_EQ(0xFF, record.ConfigData[i]) << i;
+}
+
+// Off keeps a filter driver of another product; on replaces it.
+TEST(CliSettings, SerialEnumeratorOffKeepsAForeignFilter) {
+  const SettingSpec& spec = *FindSetting("serialEnumerator");
+  DeviceRecord record;
+  memset(&record, 0, sizeof record);
+  memcpy(record.UpperFilters, "serenum\0other\0", 15);
+  record.KnownSettings = READ_UPPER_FILTERS;  // read, but not ours
+  ApplySetting(spec, {true, 0}, &record);
+  EXPECT_EQ(0, memcmp(record.UpperFilters, "serenum\0other\0", 15));
+  ApplySetting(spec, {true, 1}, &record);
+  EXPECT_EQ(0, memcmp(record.UpperFilters, SerenumUpperFilters, UPPER_FILTERS_SIZE));
+  EXPECT_NE(0u, record.KnownSettings & KNOWN_UPPER_FILTERS);
+}
+
+}  // namespace
