@@ -60,9 +60,11 @@ ProgramRun RunPortmeld(const std::string& args, const std::string& input, const 
   startup.hStdOutput = out;
   startup.hStdError = err;
   std::string commandLine = "\"" + exe + "\" " + args;
+  // Detached, with files for its standard handles: started attached to our
+  // console, Wine now and then refused to start it (error 1359).
   PROCESS_INFORMATION process = {};
-  BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                folder.c_str(), &startup, &process);
+  BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                DETACHED_PROCESS, nullptr, folder.c_str(), &startup, &process);
   DWORD startError = GetLastError();
   CloseHandle(in);
   CloseHandle(out);

@@ -373,7 +373,9 @@ CASES(Rename,
       "rename COM5 COM9", {0}, "{}",
       {{P5, "PortName", Sz("COM9")}, {I5, "FriendlyName", SzHas("(COM9)")},
        {Arbiter, "ComDB", Bin(ComDb({1, 6, 7, 9}, 64, 0xA5))}}},
-  {"NumberOutOfRange", nullptr, "rename COM5 COM257", {3}});
+  {"NumberOutOfRange", nullptr, "rename COM5 COM257", {3}},
+  // A ComDB that was not read is never written, and then neither is PortName.
+  {"ComDbUnreadable", [] { DeleteValue(Arbiter, "ComDB"); }, "rename COM5 COM9", {2}});
 
 // --- ignore-serial, reload, remove-stale ------------------------------------------
 
@@ -407,6 +409,7 @@ CASES(Machine,
        {DeviceRoot("VID_0403+PID_6001+FT55OLD1A"), "*", Gone()},
        {DeviceRoot("VID_0403+PID_6001+FT55OLD2A"), "*", Gone()},
        {Arbiter, "ComDB", Bin(ComDb({1, 5, 6, 9}))}}},
+  {"RemoveStaleRefusesAttached", nullptr, "remove-stale COM5", {3, 4}},
   {"RemoveStaleWithoutD2xx", nullptr, "remove-stale all", {2}, "{}", {}, {}, {}, {}, true});
 
 // --- --check writes nothing; refused writes ----------------------------------------
@@ -422,6 +425,8 @@ CASES(Refused,
   {"DeviceParameters", [] { Deny(P5); }, "set COM5 latencyTimer=2 --json", {5},
       R"({"/changed": false, "/errors/#": 1, "/errors/0/port": "COM5",
       "/errors/0/serial": "FT12AB34A", "/errors/0/error": 5})"},
+  // Values that already hold what is asked are not written again.
+  {"NothingToWrite", [] { Deny(P5); }, "set COM5 latencyTimer=16 minReadTimeout=0", {0}},
   // What could be written is written, and the output says which port failed.
   {"OneOfAll", [] { Deny(P5); }, "set all latencyTimer=2 --json", {2, 5},
       R"({"/changed": true, "/errors/#": 1, "/errors/0/serial": "FT12AB34A",
