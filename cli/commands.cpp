@@ -8,6 +8,7 @@
 #include <set>
 
 #include "cli/machine.h"
+#include "cli/port_changes.h"
 #include "cli/settings.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
@@ -20,162 +21,6 @@
 #include "platform/administrator.h"
 
 namespace {
-
-// The JSON form of a setting's value: numbers, booleans, the alias table's
-// name, an alias's generated rate; null when unknown.
-Json JsonValue(const SettingSpec& spec, const SettingValue& value) {
-  if (!value.Known) return nullptr;
-  switch (spec.Kind) {
-    case SETTING_NUMBER:
-      return value.Number;
-    case SETTING_OPTION:
-    case SETTING_SERIAL_ENUMERATOR:
-      return value.Number != 0;
-    case SETTING_ALIAS_TABLE:
-      return FormatSettingValue(spec, value);
-    case SETTING_ALIAS_ENTRY:
-      return GeneratedRateOfEntry(value.Number);
-  }
-  return nullptr;
-}
-
-std::string ShownName(const DeviceRecord& record) {
-  std::string port = PortNameOf(record);
-  return port.empty() ? SerialOf(record) : port;
-}
-
-std::string Pad(const std::string& text, size_t width) {
-  return text.size() >= width ? text + " " : text + std::string(width - text.size(), ' ');
-}
-
-// A change the command asks for: one setting of one port.
-struct Change {
-  const SettingSpec* Spec;
-  SettingValue From;
-  SettingValue To;
-};
-
-std::vector<Change> Differences(const DeviceRecord& before, const DeviceRecord& after) {
-  std::vector<Change> changes;
-  for (const SettingSpec& spec : Settings) {
-    SettingValue from = CurrentValue(spec, before);
-    SettingValue to = CurrentValue(spec, after);
-    if (!SameValue(from, to)) changes.push_back({&spec, from, to});
-  }
-  return changes;
-}
-
-// Writes one registry value of the record. ERROR_SUCCESS or the error.
-LONG WriteValue(HKEY parameters, DeviceSet* devices, const DeviceRecord& record,
-                SettingValueName name) {
-  const char* valueName = SettingValueNames[name];
-  switch (name) {
-    case VALUE_CONFIG_DATA:
-      return RegSetValueExA(parameters, valueName, 0, REG_BINARY, record.ConfigData,
-                            CONFIG_DATA_SIZE);
-    case VALUE_UPPER_FILTERS:
-      return IsSerialEnumeratorOn(record.UpperFilters)
-                 ? SetDeviceUpperFilters(devices, &record, SerenumUpperFilters, UPPER_FILTERS_SIZE)
-                 : SetDeviceUpperFilters(devices, &record, nullptr, 0);
-    default:
-      for (const SettingSpec& spec : Settings)
-        if (spec.Kind == SETTING_NUMBER && spec.Value == name) {
-          DWORD number = record.*spec.Field;
-          return RegSetValueExA(parameters, valueName, 0, REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&number), sizeof number);
-        }
-      return ERROR_INVALID_PARAMETER;
-  }
-}
-
-// Lazily opened per command: SetupAPI's list of FTDIBUS devices.
-struct DeviceSetHolder {
-  DeviceSet Set = {nullptr, 0};
-  bool Tried = false;
-  DWORD Error = 0;
-  DeviceSet* Get() {
-    if (!Tried) {
-      Tried = true;
-      OpenDeviceSet(&Set, &Error);
-    }
-    return Set.Handle ? &Set : nullptr;
-  }
-  ~DeviceSetHolder() { CloseDeviceSet(&Set); }
-};
-
-// Brings the record to desired: writes every value in which a setting
-// differs, reports each change written and each value that could not be.
-// With --check, only says what would change.
-void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, int attached,
-                  DeviceSetHolder* devices, Outcome* outcome) {
-  std::vector<Change> changes = Differences(*record, desired);
-  Json port = PortObject(*record, attached);
-  port["changes"] = Json::array();
-  bool touched[VALUE_NAME_COUNT] = {};
-  for (const Change& change : changes) touched[change.Spec->Value] = true;
-
-  bool failed[VALUE_NAME_COUNT] = {};
-  if (!outcome->CheckOnly && !changes.empty()) {
-    char path[DEVICE_KEY_PATH_SIZE];
-    FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_PARAMETERS_KEY);
-    HKEY parameters = nullptr;
-    LONG opened = OpenDeviceKey(&desired, DEVICE_PARAMETERS_KEY, KEY_SET_VALUE, &parameters);
-    for (int name = 0; name < VALUE_NAME_COUNT; ++name) {
-      if (!touched[name]) continue;
-      LONG rc;
-      std::string key = path;
-      if (name == VALUE_UPPER_FILTERS) {
-        DeviceSet* set = devices->Get();
-        rc = set ? WriteValue(nullptr, set, desired, VALUE_UPPER_FILTERS) : (LONG)devices->Error;
-        FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_INSTANCE_KEY);
-        key = path;
-        FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_PARAMETERS_KEY);
-      } else {
-        rc = opened == ERROR_SUCCESS ? WriteValue(parameters, nullptr, desired,
-                                                  (SettingValueName)name)
-                                     : opened;
-      }
-      if (rc != ERROR_SUCCESS) {
-        failed[name] = true;
-        AddDeviceError(outcome, desired,
-                       std::string("cannot write ") + SettingValueNames[name] + ": not written",
-                       SettingValueNames[name], key, (unsigned long)rc);
-      }
-    }
-    if (parameters) RegCloseKey(parameters);
-  }
-
-  for (const Change& change : changes) {
-    if (failed[change.Spec->Value]) continue;
-    outcome->Changed = true;
-    Json entry = Json::object();
-    entry["setting"] = change.Spec->Name;
-    entry["from"] = JsonValue(*change.Spec, change.From);
-    entry["to"] = JsonValue(*change.Spec, change.To);
-    port["changes"].push_back(entry);
-    outcome->Lines.push_back(ShownName(desired) + "  " + change.Spec->Name + "  " +
-                             FormatSettingValue(*change.Spec, change.From) + " -> " +
-                             FormatSettingValue(*change.Spec, change.To));
-  }
-  // What was written is what the registry holds now.
-  *record = desired;
-  outcome->Document["ports"].push_back(port);
-}
-
-// After a command wrote something: one reload of the driver, unless asked
-// not to.
-void ReloadAfterWrites(const CommandLine& line, Outcome* outcome) {
-  if (line.NoReload || line.Check || !outcome->Changed) return;
-  FT_STATUS status = ReloadDriver();
-  if (status == FT_OK) return;
-  AddError(outcome,
-           status == FT_LIBRARY_MISSING
-               ? "the settings were written, but FTD2XX.dll is missing: the driver was not "
-                 "reloaded (re-plug the adapters, or use --no-reload)"
-               : "the settings were written, but the driver reload failed (FT_Reload status " +
-                     std::to_string(status) + ")",
-           "", "", "", "", status == FT_LIBRARY_MISSING ? ERROR_MOD_NOT_FOUND : 0);
-}
 
 int Selected(const CommandLine& line, const Machine& machine, std::vector<uint32_t>* indexes,
              Outcome* outcome) {
@@ -251,7 +96,10 @@ int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change) {
     DeviceRecord* record = &machine.Registered.Records[i];
     DeviceRecord desired = *record;
     if (!change(&desired, outcome)) return Finish(outcome);
-    ApplyChanges(record, desired, AttachedState(machine, *record), &devices, outcome);
+    Json port = PortObject(*record, AttachedState(machine, *record));
+    port["changes"] = Json::array();
+    ApplyChanges(record, desired, &devices, outcome, &port);
+    outcome->Document["ports"].push_back(port);
   }
   ReloadAfterWrites(line, outcome);
   return Finish(outcome);
@@ -345,93 +193,23 @@ int RunSave(const CommandLine& line, Outcome* outcome) {
   return Finish(outcome);
 }
 
-// Numbers that the registered devices' PortNames hold, but for the ones skipped.
-std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skipped) {
-  std::set<int> numbers;
-  for (uint32_t i = 0; i < machine.Registered.count; ++i) {
-    const DeviceRecord& record = machine.Registered.Records[i];
-    if (record.DeviceId == 0 || (i < skipped.size() && skipped[i])) continue;
-    if (int n = ComNumberOf(PortNameOf(record))) numbers.insert(n);
-  }
-  return numbers;
-}
-
 int RunRename(const CommandLine& line, Outcome* outcome) {
   int number = line.Arguments.size() == 1 ? ComNumberOf(line.Arguments[0]) : 0;
   if (number < 1 || number > COMDB_MAX_NUMBER)
     return Refuse(outcome, EXIT_BAD_INPUT, "rename takes PORT COMn, n from 1 to 256");
-  std::string newName = "COM" + std::to_string(number);
   Machine machine;
   LoadMachine(&machine, READ_PORT_NAMES, outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
   if (indexes.size() != 1)
     return Refuse(outcome, EXIT_BAD_INPUT, "rename gives one port a number: name one port");
-  uint32_t index = indexes[0];
-  DeviceRecord* record = &machine.Registered.Records[index];
-  std::string oldName = PortNameOf(*record);
-  int oldNumber = ComNumberOf(oldName);
-  Json port = PortObject(*record, AttachedState(machine, *record));
+  const DeviceRecord& record = machine.Registered.Records[indexes[0]];
+  Json port = PortObject(record, AttachedState(machine, record));
   port["changes"] = Json::array();
-  if (oldNumber == number) {
-    outcome->Document["ports"].push_back(port);
-    return Finish(outcome);
-  }
-
-  // In use: another device's PortName, or reserved in ComDB.
-  std::vector<bool> self(machine.Registered.count, false);
-  self[index] = true;
-  bool inUse = NumbersInUse(machine, self).count(number) > 0;
-  ComDbValue comDb = {nullptr, 0};
-  unsigned char field[COMDB_SIZE];
-  Reporter reporter = OutcomeReporter(outcome);
-  if (!ReadComDb(&comDb, field, &reporter)) return Finish(outcome);
-  FreeComDbValue(&comDb);
-  inUse = inUse || (field[(number - 1) / 8] & (1 << ((number - 1) % 8)));
-  if (inUse && !line.Force)
-    return Refuse(outcome, EXIT_BAD_INPUT,
-                  newName + " is in use (ComDB or another adapter): use --force to take it anyway");
-
-  if (!line.Check) {
-    HKEY parameters;
-    LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_SET_VALUE, &parameters);
-    if (rc == ERROR_SUCCESS) {
-      rc = RegSetValueExA(parameters, "PortName", 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(newName.c_str()),
-                          (DWORD)newName.size() + 1);
-      RegCloseKey(parameters);
-    }
-    char path[DEVICE_KEY_PATH_SIZE];
-    if (rc != ERROR_SUCCESS) {
-      // Without the new PortName the port keeps its number: nothing else is written.
-      FormatDeviceKeyPath(path, sizeof path, record, DEVICE_PARAMETERS_KEY);
-      AddDeviceError(outcome, *record, "cannot write PortName: the port keeps " + oldName,
-                     "PortName", path, (unsigned long)rc);
-      outcome->Document["ports"].push_back(port);
-      return Finish(outcome);
-    }
-    DeviceSetHolder devices;
-    std::string friendly = "USB Serial Port (" + newName + ")";
-    DeviceSet* set = devices.Get();
-    rc = set ? SetDeviceFriendlyName(set, record, friendly.c_str()) : (LONG)devices.Error;
-    if (rc != ERROR_SUCCESS) {
-      FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY);
-      AddDeviceError(outcome, *record, "PortName written, but not FriendlyName", "FriendlyName",
-                     path, (unsigned long)rc);
-    }
-    // The old number is freed only when no other device holds it.
-    bool oldShared = NumbersInUse(machine, self).count(oldNumber) > 0;
-    int release[1] = {oldNumber};
-    ChangeComDb(&number, 1, release, oldNumber > 0 && !oldShared ? 1 : 0, &reporter);
-  }
-  outcome->Changed = true;
-  Json entry = Json::object();
-  entry["setting"] = "port";
-  entry["from"] = oldName;
-  entry["to"] = newName;
-  port["changes"].push_back(entry);
+  std::string reason;
+  if (RenamePort(&machine, indexes[0], number, line.Force, outcome, &port, &reason))
+    return Refuse(outcome, EXIT_BAD_INPUT, reason);
   outcome->Document["ports"].push_back(port);
-  outcome->Lines.push_back(ShownName(*record) + "  port  " + oldName + " -> " + newName);
   ReloadAfterWrites(line, outcome);
   return Finish(outcome);
 }
@@ -593,11 +371,15 @@ int RunCommand(const CommandLine& line) {
   Outcome outcome;
   outcome.JsonOutput = line.Json;
   outcome.CheckOnly = line.Check;
-  for (const CommandSpec& command : Commands) {
+  std::vector<const CommandSpec*> all;
+  for (int i = 0; i < CommandCount; ++i) all.push_back(&Commands[i]);
+  for (int i = 0; i < ProfileCommandCount; ++i) all.push_back(&ProfileCommands[i]);
+  for (const CommandSpec* found : all) {
+    const CommandSpec& command = *found;
     if (line.Command != command.Name) continue;
-    // ignore-serial without on/off only reads.
-    bool writes = command.Writes && !line.Check &&
-                  !(line.Command == "ignore-serial" && line.Arguments.empty());
+    // ignore-serial without on/off only reads; dsc set writes.
+    bool writes = (command.Writes || (line.Command == "dsc" && line.Port == "set")) &&
+                  !line.Check && !(line.Command == "ignore-serial" && line.Arguments.empty());
     if (writes && !IsAdministrator())
       return Refuse(&outcome, EXIT_NOT_ALLOWED,
                     "'" + line.Command +

@@ -10,6 +10,8 @@ struct CommandLine {
   std::string Command;
   std::string Port;
   std::vector<std::string> Arguments;  // NAME=VALUE…, FILE, a preset, COMn, on/off
+  std::string ProfileFile;             // export --profile
+  std::string RegFile;                 // export --reg
   std::string VidPid;
   bool Json = false;
   bool Check = false;
@@ -26,6 +28,9 @@ struct CommandSpec {
 
 extern const CommandSpec Commands[];
 extern const int CommandCount;
+// test, apply, export, dsc (profile_commands.cpp)
+extern const CommandSpec ProfileCommands[];
+extern const int ProfileCommandCount;
 
 // Runs the named command: EXIT_BAD_INPUT for a name that is none.
 int RunCommand(const CommandLine& line);

@@ -20,7 +20,11 @@ const char Version[] = "portmeld 1.0";
 const char Overview[] =
     "Configures the FTDI virtual-COM-port driver's settings of USB-serial adapters, for scripts "
     "and fleet engines.\n"
-    "PORT is COMn, a serial number as the device key spells it (e.g. FT12AB34A), or all.";
+    "PORT is COMn, a serial number as the device key spells it (e.g. FT12AB34A), or all.\n"
+    "A profile is a JSON file: {\"schema\": \"portmeld-profile/1\", \"ignoreSerial\": false, "
+    "\"ports\": [{\"match\": {\"vidpid\": \"0403:6001\"}, \"latencyTimer\": 2}]}; match takes "
+    "port, serial (with * and ?) and vidpid, the settings take set's names, \"port\": \"COMn\" "
+    "asks for a number.";
 
 const char ExitCodes[] =
     "Options of every command: --json (one JSON document on standard output), --check (write "
@@ -66,6 +70,8 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 bool IsCommand(const char* word) {
   for (int i = 0; i < CommandCount; ++i)
     if (strcmp(Commands[i].Name, word) == 0) return true;
+  for (int i = 0; i < ProfileCommandCount; ++i)
+    if (strcmp(ProfileCommands[i].Name, word) == 0) return true;
   return false;
 }
 
@@ -131,6 +137,26 @@ int Run(int argc, char** argv) {
 
   command("reload", "asks the D2XX library to reload the driver");
   command("stale", "registered adapters not attached now, with the COM numbers they hold");
+
+  CLI::App* test = command("test", "compares the ports with a profile: exit 0 compliant, 1 not");
+  test->add_option("PROFILE", line.Port, "the profile file, or - for standard input")->required();
+
+  CLI::App* apply = command("apply",
+                            "writes what differs from a profile (and reloads the driver once); "
+                            "exit 0 when compliant afterwards");
+  apply->add_option("PROFILE", line.Port, "the profile file, or - for standard input")->required();
+
+  CLI::App* exporter = command("export",
+                               "writes the ports' current settings as a profile (matched by "
+                               "serial) or as a .reg file of their Device Parameters values");
+  port(exporter);
+  exporter->add_option("--profile", line.ProfileFile, "the profile to write (- for standard output)");
+  exporter->add_option("--reg", line.RegFile, "the .reg file to write (UTF-16, for reg import)");
+
+  CLI::App* dsc = command("dsc",
+                          "the PowerShell DSC v3 resource (portmeld.dsc.resource.json): the "
+                          "desired state as JSON on standard input");
+  dsc->add_option("OPERATION", line.Port, "get, set or test")->required();
 
   CLI::App* remove = command("remove-stale",
                              "removes adapters that are not attached, and frees the COM numbers "

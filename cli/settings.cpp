@@ -1,5 +1,6 @@
 #include "cli/settings.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <cmath>
@@ -142,6 +143,32 @@ static bool ParseWholeNumber(const std::string& text, uint64_t* number) {
   return true;
 }
 
+// A rate: digits, and at most one point with digits after it ("9700",
+// "299.996"); nothing else, so that "1e3" or "9,600" is a mistake.
+static bool ParseRate(const std::string& text, double* rate) {
+  if (text.empty() || text.size() > 20) return false;
+  double whole = 0, scale = 0;
+  bool point = false, digits = false;
+  for (char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+      scale = 1;
+      continue;
+    }
+    if (c < '0' || c > '9') return false;
+    digits = true;
+    if (point) {
+      scale /= 10;
+      whole += (c - '0') * scale;
+    } else {
+      whole = whole * 10 + (c - '0');
+    }
+  }
+  if (!digits || text.back() == '.') return false;
+  *rate = whole;
+  return true;
+}
+
 bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
                        std::string* reason) {
   value->Known = true;
@@ -167,10 +194,10 @@ bool ParseSettingValue(const SettingSpec& spec, const std::string& text, Setting
       *reason = "takes default or tarnlink";
       return false;
     case SETTING_ALIAS_ENTRY: {
-      uint64_t rate;
+      double rate;
       ClosestDivisor closest;
-      if (!ParseWholeNumber(text, &rate) || !FindClosestDivisor((double)rate, &closest)) {
-        *reason = "takes a baud rate from 184 to 1500000, or 2000000 or 3000000";
+      if (!ParseRate(text, &rate) || !FindClosestDivisor(rate, &closest)) {
+        *reason = "takes a baud rate above 183.1 and up to 1500000, or 2000000 or 3000000";
         return false;
       }
       value->Number = EncodeDivisor(closest.Divisor);
@@ -213,8 +240,28 @@ bool SameValue(const SettingValue& a, const SettingValue& b) {
   return a.Known == b.Known && (!a.Known || a.Number == b.Number);
 }
 
-uint32_t GeneratedRateOfEntry(uint32_t entry) {
-  return (uint32_t)std::lround(BaseBaudRate / DecodeDivisor(entry));
+double GeneratedRateOfEntry(uint32_t entry) {
+  // To three decimals, and such that the divisor search gives this entry
+  // again: it never rounds up to the next whole divisor, so a rate rounded
+  // up by a hair would come back one eighth lower.
+  double rate = BaseBaudRate / DecodeDivisor(entry);
+  double rounded = std::round(rate * 1000.0) / 1000.0;
+  double cut = std::floor(rate * 1000.0) / 1000.0;
+  for (double candidate : {rounded, cut, cut - 0.001}) {
+    ClosestDivisor closest;
+    if (FindClosestDivisor(candidate, &closest) && EncodeDivisor(closest.Divisor) == (entry & 0x1FFFF))
+      return candidate;
+  }
+  return rounded;
+}
+
+std::string FormatRate(double rate) {
+  char text[32];
+  snprintf(text, sizeof text, "%.3f", rate);
+  std::string shown = text;
+  while (shown.back() == '0') shown.pop_back();
+  if (shown.back() == '.') shown.pop_back();
+  return shown;
 }
 
 std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value) {
@@ -230,7 +277,7 @@ std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& valu
              : value.Number == ALIASES_TARNLINK ? "tarnlink"
                                                 : "custom";
     case SETTING_ALIAS_ENTRY:
-      return std::to_string(GeneratedRateOfEntry(value.Number));
+      return FormatRate(GeneratedRateOfEntry(value.Number));
   }
   return "";
 }

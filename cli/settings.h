@@ -66,7 +66,7 @@ SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record);
 
 // A value as the user writes it: numbers in range, on/off as on, off, true,
 // false, 1, 0, baudAliases as default or tarnlink, an alias as the actual
-// rate wanted. False with the reason when refused.
+// rate wanted (decimals allowed). False with the reason when refused.
 bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
                        std::string* reason);
 
@@ -81,5 +81,8 @@ std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& valu
 // ASCII letters compared without case: "COM5" and "com5".
 bool EqualsIgnoringCase(const std::string& a, const char* b);
 
-// The generated rate of an alias entry, rounded: what `show` gives for it.
-uint32_t GeneratedRateOfEntry(uint32_t entry);
+// The generated rate of an alias entry to three decimals: what `show` gives
+// for it, and what gives the same entry again when set.
+double GeneratedRateOfEntry(uint32_t entry);
+// "9600", "57692.308": the rate without trailing zeros.
+std::string FormatRate(double rate);

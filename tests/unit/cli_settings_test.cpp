@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include "baud/alias.h"
 #include "cli/settings.h"
 
 namespace {
@@ -27,7 +28,8 @@ TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
       {"baudAliases", "custom", false, 0},     {"baudAlias.9600", "9600", true, 0x4138},
       {"baudAlias.9600", "3000000", true, 0},  {"baudAlias.9600", "2000000", true, 1},
       {"baudAlias.9600", "183", false, 0},     {"baudAlias.9600", "1600000", false, 0},
-      {"baudAlias.9600", "9600.5", false, 0},
+      {"baudAlias.9600", "299.99625", true, EncodeDivisor(10000.125)},
+      {"baudAlias.9600", "96x0", false, 0},    {"baudAlias.9600", "9600.", false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Setting) + "=" + c.Text);
@@ -64,6 +66,22 @@ TEST(CliSettings, ApplyingAValueMakesItKnownAndCurrent) {
     ApplySetting(spec, wanted, &record);
     EXPECT_TRUE(SameValue(wanted, CurrentValue(spec, record)));
   }
+}
+
+// What show gives for an alias entry, set again, gives the same entry: a
+// profile exported from a machine tests compliant on it.
+TEST(CliSettings, AShownAliasRateGivesTheSameEntryBack) {
+  const SettingSpec& spec = *FindSetting("baudAlias.300");
+  for (uint32_t integer : {2u, 3u, 52u, 313u, 2500u, 10000u, 16383u})
+    for (uint32_t code = 0; code < 8; ++code) {
+      uint32_t entry = code << 14 | integer;
+      SCOPED_TRACE(entry);
+      SettingValue value;
+      std::string reason;
+      ASSERT_TRUE(ParseSettingValue(spec, FormatSettingValue(spec, {true, entry}), &value, &reason))
+          << reason;
+      EXPECT_EQ(entry, value.Number);
+    }
 }
 
 TEST(CliSettings, AnOptionChangesOnlyItsBit) {
