@@ -1,0 +1,274 @@
+#include "console_harness.h"
+
+#include <gtest/gtest.h>
+
+#include "component/registry_fixture.h"
+#include "devices/registry_paths.h"
+
+namespace {
+
+const DWORD RunTimeoutMs = 30000;
+
+std::string ExeFolder() {
+  char path[MAX_PATH] = "";
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string text(path, n);
+  return text.substr(0, text.find_last_of('\\'));
+}
+
+std::string ScratchFolder() {
+  char temp[MAX_PATH] = "";
+  GetTempPathA(sizeof temp, temp);
+  std::string folder = std::string(temp) + "portmeld_console_test";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+std::string ReadText(const std::string& path) {
+  Bytes bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::string ScratchPath(const char* name) { return ScratchFolder() + "\\" + name; }
+
+ProgramRun RunPortmeld(const std::string& args, const std::string& input, const std::string& dir) {
+  ProgramRun run;
+  std::string folder = dir.empty() ? ExeFolder() : dir;
+  std::string exe = folder + "\\portmeld.exe";
+  if (GetFileAttributesA(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ADD_FAILURE() << "program not found: " << exe;
+    return run;
+  }
+  std::string inPath = ScratchPath("stdin.txt"), outPath = ScratchPath("stdout.txt"),
+              errPath = ScratchPath("stderr.txt");
+  WriteBytes(inPath, Bytes(input.begin(), input.end()));
+  HANDLE in = Inheritable(inPath, GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = Inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  std::string commandLine = "\"" + exe + "\" " + args;
+  // Detached, with files for its standard handles: started attached to our
+  // console, Wine now and then refused to start it (error 1359).
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                                DETACHED_PROCESS, nullptr, folder.c_str(), &startup, &process);
+  DWORD startError = GetLastError();
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) {
+    ADD_FAILURE() << "CreateProcessA failed with " << startError << ": " << commandLine;
+    return run;
+  }
+  if (WaitForSingleObject(process.hProcess, RunTimeoutMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 0xDEADBEEF);
+    WaitForSingleObject(process.hProcess, 5000);
+    ADD_FAILURE() << "still running after " << RunTimeoutMs << " ms: " << commandLine;
+  }
+  GetExitCodeProcess(process.hProcess, &run.ExitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  run.Out = ReadText(outPath);
+  run.Err = ReadText(errPath);
+  return run;
+}
+
+std::string FolderWithoutD2xx() {
+  std::string folder = ScratchPath("no-d2xx");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  std::string from = ExeFolder() + "\\portmeld.exe", to = folder + "\\portmeld.exe";
+  EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from;
+  return folder;
+}
+
+// --- Registry snapshots ------------------------------------------------------
+
+static void SnapshotKey(const std::string& path, Snapshot* snapshot) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  (*snapshot)[path + "|"] = {REG_KEY_MARK, {}};
+  std::vector<std::string> subkeys;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameLength = sizeof name, type = 0, size = 0;
+    if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      break;
+    Bytes data;
+    ReadValue(path, name, &data, &type);
+    (*snapshot)[path + "|" + name] = {type, data};
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameLength = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    subkeys.push_back(path + "\\" + name);
+  }
+  RegCloseKey(key);
+  for (const std::string& subkey : subkeys) SnapshotKey(subkey, snapshot);
+}
+
+Snapshot TakeSnapshot() {
+  Snapshot snapshot;
+  for (const char* path : {FtdibusKeyPath, ComNameArbiterKeyPath, UsbFlagsKeyPath})
+    SnapshotKey(path, &snapshot);
+  return snapshot;
+}
+
+Expected Dw(DWORD value) {
+  Bytes data(4);
+  memcpy(data.data(), &value, 4);
+  return {Expected::EXACT, {REG_DWORD, data}, "", {}};
+}
+Expected Sz(const char* text) {
+  return {Expected::EXACT, {REG_SZ, Bytes(text, text + strlen(text) + 1)}, "", {}};
+}
+Expected Bin(const Bytes& data) { return {Expected::EXACT, {REG_BINARY, data}, "", {}}; }
+Expected SzHas(const char* text) { return {Expected::TEXT_HAS, {}, text, {}}; }
+Expected Filters(std::vector<std::string> strings) {
+  return {Expected::FILTERS, {}, "", std::move(strings)};
+}
+Expected Gone() { return {Expected::GONE, {}, "", {}}; }
+
+static std::string Describe(const Snapshot& snapshot, const std::string& id) {
+  auto found = snapshot.find(id);
+  if (found == snapshot.end()) return "(missing)";
+  if (found->second.Type == REG_KEY_MARK) return "(key)";
+  std::string text = "type " + std::to_string(found->second.Type) + ":";
+  char hex[4];
+  for (unsigned char b : found->second.Data) {
+    snprintf(hex, sizeof hex, " %02x", b);
+    text += hex;
+  }
+  return text;
+}
+
+static bool Matches(const Expected& expected, const Snapshot& after, const std::string& id) {
+  auto found = after.find(id);
+  if (expected.What == Expected::GONE) return found == after.end();
+  if (found == after.end()) return false;
+  const StoredValue& value = found->second;
+  if (expected.What == Expected::EXACT) return value == expected.Value;
+  if (expected.What == Expected::TEXT_HAS)
+    return value.Type == REG_SZ &&
+           std::string(value.Data.begin(), value.Data.end()).find(expected.Text) !=
+               std::string::npos;
+  // REG_MULTI_SZ: its strings up to the first empty one.
+  if (value.Type != REG_MULTI_SZ) return false;
+  std::vector<std::string> strings;
+  std::string data(value.Data.begin(), value.Data.end());
+  for (size_t at = 0; at < data.size() && data[at] != '\0';) {
+    size_t end = data.find('\0', at);
+    if (end == std::string::npos) end = data.size();
+    strings.push_back(data.substr(at, end - at));
+    at = end + 1;
+  }
+  return strings == expected.Strings;
+}
+
+void ExpectOnlyChanges(const Snapshot& before, const Snapshot& after,
+                       const std::vector<Change>& changes) {
+  std::string problems;
+  std::map<std::string, bool> accounted;
+  for (const Change& change : changes) {
+    if (change.Name == "*") {
+      int left = 0;
+      for (const Snapshot* s : {&before, &after})
+        for (const auto& entry : *s) {
+          const std::string& id = entry.first;
+          bool under = id.compare(0, change.Key.size(), change.Key) == 0 &&
+                       (id[change.Key.size()] == '|' || id[change.Key.size()] == '\\');
+          if (!under || accounted[id]) continue;
+          accounted[id] = true;
+          if (after.count(id)) ++left;
+        }
+      if (left)
+        problems += "\nstill there: " + std::to_string(left) + " keys and values of " + change.Key;
+      continue;
+    }
+    std::string id = change.Key + "|" + change.Name;
+    accounted[id] = true;
+    if (!Matches(change.After, after, id))
+      problems += "\nnot as expected: " + id + "\n  before: " + Describe(before, id) +
+                  "\n  after:  " + Describe(after, id);
+  }
+  for (const Snapshot* s : {&before, &after})
+    for (const auto& entry : *s) {
+      const std::string& id = entry.first;
+      if (accounted[id]) continue;
+      accounted[id] = true;
+      auto b = before.find(id), a = after.find(id);
+      if (b == before.end() || a == after.end() || !(b->second == a->second))
+        problems += "\nunexpected change: " + id + "\n  before: " + Describe(before, id) +
+                    "\n  after:  " + Describe(after, id);
+    }
+  if (!problems.empty()) ADD_FAILURE() << "registry:" << problems;
+}
+
+// --- JSON --------------------------------------------------------------------
+
+static const nlohmann::json* Find(const nlohmann::json& document, const std::string& pointer,
+                                  std::string* last) {
+  const nlohmann::json* at = &document;
+  size_t start = 1;
+  while (start <= pointer.size()) {
+    size_t end = pointer.find('/', start);
+    if (end == std::string::npos) end = pointer.size();
+    std::string token = pointer.substr(start, end - start);
+    start = end + 1;
+    if (start > pointer.size() && token == "#") {
+      *last = token;
+      return at;
+    }
+    if (token.size() > 2 && token.front() == '[' && token.back() == ']') {
+      std::string key = token.substr(1, token.size() - 2);
+      const nlohmann::json* match = nullptr;
+      if (at->is_array())
+        for (const nlohmann::json& item : *at)
+          for (const char* field : {"serial", "port", "setting"})
+            if (!match && item.is_object() && item.contains(field) && (*item.find(field)) == key)
+              match = &item;
+      if (!match) return nullptr;
+      at = match;
+    } else if (at->is_array()) {
+      size_t index = strtoul(token.c_str(), nullptr, 10);
+      if (index >= at->size()) return nullptr;
+      at = &(*at)[index];
+    } else if (at->is_object() && at->contains(token)) {
+      at = &*at->find(token);
+    } else {
+      return nullptr;
+    }
+  }
+  last->clear();
+  return at;
+}
+
+void ExpectJsonFields(const nlohmann::json& document, const nlohmann::json& expected) {
+  std::string problems;
+  for (const auto& item : expected.items()) {
+    std::string last;
+    const nlohmann::json* found = Find(document, item.key(), &last);
+    if (!found)
+      problems += "\n" + item.key() + ": missing, expected " + item.value().dump();
+    else if (last == "#" && !(found->is_array() && found->size() == item.value().get<size_t>()))
+      problems += "\n" + item.key() + ": expected " + item.value().dump() + " items";
+    else if (last != "#" && !(*found == item.value()))
+      problems += "\n" + item.key() + ": " + found->dump() + ", expected " + item.value().dump();
+  }
+  if (!problems.empty()) ADD_FAILURE() << "JSON output:" << problems;
+}
