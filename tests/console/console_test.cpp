@@ -236,7 +236,7 @@ CASES(Read,
       "/ports/0/settings/writeBufferSize": null, "/ports/0/settings/writeBufferThreshold": null,
       "/ports/0/settings/writeLatency": null, "/ports/0/settings/baudAliases": "default",
       "/ports/0/settings/baudAlias.300": 300, "/ports/0/settings/baudAlias.9600": 9600,
-      "/ports/0/settings/baudAlias.921600": 923077, "/ports/0/settings/baudAlias.14400": 14406})"},
+      "/ports/0/settings/baudAlias.921600": 923076.923, "/ports/0/settings/baudAlias.14400": 14405.762})"},
   {"ShowBySerial", [] {
       SetBinary(P6, "ConfigData", Config(0xA8, 0x06, TarnlinkAliasTable));
       SetDword(P6, "MinReadTimeout", 1000);
@@ -251,7 +251,7 @@ CASES(Read,
       "/ports/0/settings/bufferedWrites": true, "/ports/0/settings/serialEnumerator": true,
       "/ports/0/settings/writeBufferSize": 512, "/ports/0/settings/writeBufferThreshold": 5,
       "/ports/0/settings/writeLatency": 3, "/ports/0/settings/baudAliases": "tarnlink",
-      "/ports/0/settings/baudAlias.9600": 3000000, "/ports/0/settings/baudAlias.115200": 115385})"},
+      "/ports/0/settings/baudAlias.9600": 3000000, "/ports/0/settings/baudAlias.115200": 115384.615})"},
   {"ShowUnreadable", [] {
       DeleteValue(P5, "MinReadTimeout");
       SetBinary(P5, "ConfigData", Bytes(65, 0x11));
