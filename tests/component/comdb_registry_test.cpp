@@ -138,6 +138,44 @@ TEST_F(ComDbRegistryTest, FailedReadForgetsTheValueReadBefore) {
   ExpectMessages({"Can't open Key: COM Name Arbiter", "Can't open COMDB"});
 }
 
+// ComDB is read again just before the write: what others reserved or freed
+// while the dialog was open stays so, and only the rename's own two bits
+// change.
+TEST_F(ComDbRegistryTest, ChangesMadeMeanwhileByOthersAreKept) {
+  struct Case {
+    const char* Name;
+    size_t Byte;
+    unsigned char Mask;
+    bool Set;  // reserved meanwhile, or freed meanwhile
+  } cases[] = {
+      {"COM32 reserved meanwhile", 3, 0x80, true},
+      {"COM3 freed meanwhile", 0, 0x04, false},
+      {"COM300 reserved meanwhile", 37, 0x08, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Begin();
+    std::vector<unsigned char> value = ComDbValue(64);
+    SetBinary(ComNameArbiterKeyPath, "ComDB", value);
+    ASSERT_EQ(1, ReadComDb(Owner));
+
+    std::vector<unsigned char> meanwhile = value;
+    if (c.Set)
+      meanwhile[c.Byte] |= c.Mask;
+    else
+      meanwhile[c.Byte] &= (unsigned char)~c.Mask;
+    SetBinary(ComNameArbiterKeyPath, "ComDB", meanwhile);
+    ReserveComNumber(records[1].ComDB, 7);
+    ReleaseComNumber(records[1].ComDB, 5);
+    ASSERT_EQ(1, WriteComDb(Owner));
+
+    std::vector<unsigned char> expected = meanwhile;
+    expected[0] = (unsigned char)((expected[0] | 0x40) & ~0x10);
+    EXPECT_EQ(expected, StoredComDb());
+    ExpectMessages({});
+  }
+}
+
 TEST_F(ComDbRegistryTest, RefusedWriteIsReportedAndLeavesTheValue) {
   std::vector<unsigned char> value = ComDbValue(64);
   SetBinary(ComNameArbiterKeyPath, "ComDB", value);
