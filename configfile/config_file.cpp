@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "configfile/config_codec.h"
+#include "platform/file_io.h"
 #include "platform/ui.h"
 
 static const char CannotOpenText[] = "Cannot open file";
@@ -31,10 +32,10 @@ static int WriteWholeFile(HANDLE file, const unsigned char* data, DWORD size) {
   DWORD done = 0;
   while (done < size) {
     DWORD written = 0;
-    if (!WriteFile(file, data + done, size - done, &written, nullptr) || written == 0) return 0;
+    if (!FileIoWriteFile(file, data + done, size - done, &written) || written == 0) return 0;
     done += written;
   }
-  return FlushFileBuffers(file) ? 1 : 0;
+  return FileIoFlushFileBuffers(file) ? 1 : 0;
 }
 
 // Writing in place would fail on a read-only file or a folder, and so must
@@ -53,28 +54,28 @@ int WriteConfigurationFile(const char* path, const DeviceRecord* record) {
   char temporary[MAX_PATH];
   // GetTempFileNameA creates the file (empty) under a name nobody uses.
   if (!TargetWritable(path) || !FolderOf(path, folder, sizeof folder) ||
-      !GetTempFileNameA(folder, "pmc", 0, temporary)) {
+      !FileIoGetTempFileName(folder, "pmc", 0, temporary)) {
     ReportFileError(CannotOpenText);
     return 0;
   }
 
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = FileIoCreateFile(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) {
-    DeleteFileA(temporary);
+    FileIoDeleteFile(temporary);
     ReportFileError(CannotOpenText);
     return 0;
   }
   int written = WriteWholeFile(file, image, CONFIG_FILE_SIZE);
-  if (!CloseHandle(file)) written = 0;
+  if (!FileIoCloseHandle(file)) written = 0;
   if (!written) {
-    DeleteFileA(temporary);
+    FileIoDeleteFile(temporary);
     ReportFileError(CannotWriteText);
     return 0;
   }
 
-  if (!MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temporary);
+  if (!FileIoMoveFileEx(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    FileIoDeleteFile(temporary);
     ReportFileError(CannotReplaceText);
     return 0;
   }
