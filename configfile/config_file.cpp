@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "configfile/config_codec.h"
+#include "platform/file_io.h"
 
 static const char CannotOpenText[] = "Cannot open file";
 static const char CannotWriteText[] = "Cannot write file";
@@ -34,14 +35,14 @@ static bool WriteWholeFile(HANDLE file, const unsigned char* data, DWORD size) {
   DWORD done = 0;
   while (done < size) {
     DWORD written = 0;
-    if (!WriteFile(file, data + done, size - done, &written, nullptr)) return false;
+    if (!FileIoWriteFile(file, data + done, size - done, &written)) return false;
     if (written == 0) {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
     done += written;
   }
-  return FlushFileBuffers(file) != FALSE;
+  return FileIoFlushFileBuffers(file) != FALSE;
 }
 
 // Writing in place would fail on a read-only file or a folder, and so must
@@ -63,34 +64,34 @@ bool WriteConfigurationFile(const char* path, const DeviceRecord* record,
   char temporary[MAX_PATH];
   // GetTempFileNameA creates the file (empty) under a name nobody uses.
   if (!TargetWritable(path) || !FolderOf(path, folder, sizeof folder) ||
-      !GetTempFileNameA(folder, "pmc", 0, temporary)) {
+      !FileIoGetTempFileName(folder, "pmc", 0, temporary)) {
     ReportFileError(reporter, REPORT_OPEN_FILE, CannotOpenText, path, GetLastError());
     return false;
   }
 
-  HANDLE file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = FileIoCreateFile(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    DeleteFileA(temporary);
+    FileIoDeleteFile(temporary);
     ReportFileError(reporter, REPORT_OPEN_FILE, CannotOpenText, path, error);
     return false;
   }
   bool written = WriteWholeFile(file, image, CONFIG_FILE_SIZE);
   DWORD error = written ? ERROR_SUCCESS : GetLastError();
-  if (!CloseHandle(file) && written) {
+  if (!FileIoCloseHandle(file) && written) {
     written = false;
     error = GetLastError();
   }
   if (!written) {
-    DeleteFileA(temporary);
+    FileIoDeleteFile(temporary);
     ReportFileError(reporter, REPORT_WRITE_FILE, CannotWriteText, path, error);
     return false;
   }
 
-  if (!MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!FileIoMoveFileEx(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
-    DeleteFileA(temporary);
+    FileIoDeleteFile(temporary);
     ReportFileError(reporter, REPORT_REPLACE_FILE, CannotReplaceText, path, error);
     return false;
   }

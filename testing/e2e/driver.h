@@ -20,6 +20,7 @@ enum : DWORD {
   BLOCKED_WAIT_MS = 1500,  // a message box that stays this long blocks the wait
   PAINT_WAIT_MS = 2000,
   SEND_TIMEOUT_MS = 5000,
+  LAUNCH_RETRY_WAIT_MS = 500,  // before the one more start after Wine's error 1359
 };
 
 struct AppSession {
@@ -42,6 +43,8 @@ std::string FileSafeName(const std::string& name);
 
 // Starts <ExeDirectory>\<exe> with this process's environment (so the stand-in
 // variables set by WriteStandinDevices reach it) and its output in a file.
+// A start that Wine fails with ERROR_INTERNAL_ERROR is made once more, and
+// the output file begins with a line that says so.
 int LaunchProgram(AppSession* app, const char* exe = "PortmeldConfigurator.exe");
 bool ProgramRunning(const AppSession* app);
 // Waits for the program to end; 0 when it is still running after the wait.

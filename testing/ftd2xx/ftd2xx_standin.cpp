@@ -17,7 +17,8 @@ enum {
   FT_DEVICE_NOT_FOUND = 2,
   FT_IO_ERROR = 4,
   FT_INVALID_PARAMETER = 6,
-  MAX_DEVICES = 4096,  // enough for the start-up measurement with 1000 adapters
+  MAX_DEVICES = 16384,  // room for the start-up measurement with 10,000 adapters
+  FIRST_CAPACITY = 64,
   MAX_FAILURES = 64,
   SERIAL_SIZE = 16,       // the vendor's serial-number buffer, NUL included
   DESCRIPTION_SIZE = 64,  // the vendor's description buffer, NUL included
@@ -32,9 +33,12 @@ struct StandinDevice {
   char Description[DESCRIPTION_SIZE];
 };
 
+// Devices live on the heap and the block grows with the list: a full list
+// is 1.5 MB, too much to keep around for the usual handful of devices.
 struct StandinList {
   DWORD Count;
-  StandinDevice Devices[MAX_DEVICES];
+  DWORD Capacity;
+  StandinDevice* Devices;
   DWORD FailCount;
   DWORD FailIndexes[MAX_FAILURES];
   ULONG ListStatus;
@@ -108,6 +112,18 @@ int ParseDevice(const char* p, StandinDevice* device) {
   return 1;
 }
 
+// Room for one more device; 0 when memory ran out (the line counts as bad).
+int GrowDevices(StandinList* list) {
+  if (list->Count < list->Capacity) return 1;
+  DWORD capacity = list->Capacity ? list->Capacity * 2 : DWORD(FIRST_CAPACITY);
+  if (capacity > MAX_DEVICES) capacity = MAX_DEVICES;
+  void* grown = realloc(list->Devices, capacity * sizeof(StandinDevice));
+  if (!grown) return 0;
+  list->Devices = static_cast<StandinDevice*>(grown);
+  list->Capacity = capacity;
+  return 1;
+}
+
 int ParseLine(char* line, StandinList* list) {
   char* hash = strchr(line, '#');
   if (hash) *hash = '\0';
@@ -124,6 +140,7 @@ int ParseLine(char* line, StandinList* list) {
     if (list->Count >= MAX_DEVICES) return 0;
     StandinDevice device = {};
     if (!ParseDevice(p, &device)) return 0;
+    if (!GrowDevices(list)) return 0;
     list->Devices[list->Count++] = device;
     return 1;
   }
@@ -144,7 +161,12 @@ int ParseLine(char* line, StandinList* list) {
 // Missing variable or file: no devices, every status FT_OK. A line that does
 // not parse is skipped and named in the log, so a test sees its own typo.
 void LoadList(StandinList* list) {
+  // Everything but the device block, which is kept for the next list.
+  StandinDevice* devices = list->Devices;
+  DWORD capacity = list->Capacity;
   memset(list, 0, sizeof *list);
+  list->Devices = devices;
+  list->Capacity = capacity;
   char path[MAX_PATH];
   ReadEnv("PORTMELD_D2XX_DEVICES", path, sizeof path);
   if (!path[0]) return;
@@ -170,7 +192,6 @@ int DetailFails(const StandinList* list, DWORD index) {
   return 0;
 }
 
-// Static so that a large list does not sit on the stack.
 StandinList CurrentList;
 bool ListTaken;
 
