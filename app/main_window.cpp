@@ -128,9 +128,14 @@ void ShowIgnoreSerialSetting() {
 // One row for every record whose PortName starts with 'C'; the row's item
 // data is the index of its record.
 void AddDeviceRows() {
+  HWND list = MainControl(IDL_DEVICES);
+  // One redraw for the whole list, and its room taken at once.
+  SendMessageA(list, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(list, LB_INITSTORAGE, Inventory.count, 0);
   for (uint32_t i = 0; i < Inventory.count; i++)
-    if (Inventory.Records[i].PortName[0] == 'C')
-      SendMessageA(MainControl(IDL_DEVICES), LB_ADDSTRING, 0, (LPARAM)i);
+    if (Inventory.Records[i].PortName[0] == 'C') SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)i);
+  SendMessageA(list, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(list, nullptr, TRUE);
 }
 
 void ClearDeviceControls() {
@@ -265,11 +270,13 @@ static void InitMainWindow(HWND window) {
   SetDriverKeyPermissions(&MainWindowMessages);
 
   // Every registered device key gets its owner and access list, attached or
-  // not; the inventory built here is replaced by the connected listing below.
+  // not; the inventory built here is replaced by the connected listing below,
+  // whose devices take the values read here rather than being read again.
+  SettingsCache registered = {nullptr, 0};
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) == ERROR_SUCCESS) {
     if (ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages)) {
-      ReadDeviceSettings(&Inventory, &MainWindowMessages);
+      ReadDeviceSettingsKeeping(&Inventory, &MainWindowMessages, &registered);
       if (!SetDeviceKeyPermissions(&Inventory, &MainWindowMessages))
         MessageBoxAtCursor(MainWindow, "Some Registry Key are corrupted./nPlease clean your Registry.",
                            "Error", MB_OK | MB_ICONWARNING);
@@ -280,10 +287,12 @@ static void InitMainWindow(HWND window) {
   ShowIgnoreSerialSetting();
 
   if (!ListConnectedDevices(&Inventory, &MainWindowMessages)) {
+    FreeSettingsCache(&registered);
     ReportNoDevices();
     return;
   }
-  ReadDeviceSettings(&Inventory, &MainWindowMessages);
+  ReadDeviceSettingsCached(&Inventory, &registered, &MainWindowMessages);
+  FreeSettingsCache(&registered);
   SetWindowTextA(MainControl(IDE_STATUS), "");
   SendMessageA(MainControl(IDL_DEVICES), LB_RESETCONTENT, 0, 0);
   AddDeviceRows();

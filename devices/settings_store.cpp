@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <stddef.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "devices/config_data.h"
@@ -38,6 +39,8 @@ static const ParameterValue ParameterValues[] = {
     {"LatencyTimer", offsetof(DeviceRecord, LatencyTimer), 4, REG_DWORD, KNOWN_LATENCY_TIMER,
      "No Latency found"},
 };
+
+enum { PARAMETER_VALUE_COUNT = sizeof ParameterValues / sizeof ParameterValues[0] };
 
 static unsigned char* FieldOf(DeviceRecord* record, const ParameterValue& value) {
   return reinterpret_cast<unsigned char*>(record) + value.Offset;
@@ -96,12 +99,15 @@ static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* rec
   TellReporter(reporter, report);
 }
 
-static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter) {
-  for (const ParameterValue& value : ParameterValues) {
+static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter,
+                                uint32_t* unread) {
+  for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i) {
+    const ParameterValue& value = ParameterValues[i];
     LONG rc = QueryDeviceValue(key, value.Name, value.Type, FieldOf(record, value), value.Size,
                                nullptr);
     if (rc != ERROR_SUCCESS) {
       ReportMissingValue(reporter, record, value, rc);
+      *unread |= 1u << i;
       continue;
     }
     record->KnownSettings |= value.Known;
@@ -120,14 +126,30 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
   }
 }
 
-bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter) {
+bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, uint32_t* unread) {
+  uint32_t none = 0;
+  if (!unread) unread = &none;
+  *unread = 0;
   ReadUpperFilters(record);
   HKEY key;
   if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS)
     return false;  // its values stay unknown and so are never written back
-  ReadParameterValues(record, key, reporter);
+  ReadParameterValues(record, key, reporter, unread);
   RegCloseKey(key);
   return true;
+}
+
+void ReportUnreadValues(const DeviceRecord* record, uint32_t unread, const Reporter* reporter) {
+  for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i)
+    if (unread & (1u << i)) ReportMissingValue(reporter, record, ParameterValues[i], ERROR_FILE_NOT_FOUND);
+}
+
+void CopyDeviceSettings(const DeviceRecord* from, DeviceRecord* to) {
+  for (const ParameterValue& value : ParameterValues)
+    memcpy(FieldOf(to, value), reinterpret_cast<const unsigned char*>(from) + value.Offset,
+           value.Size);
+  memcpy(to->UpperFilters, from->UpperFilters, UPPER_FILTERS_SIZE);
+  to->KnownSettings = from->KnownSettings;
 }
 
 bool ReadDevicePortName(DeviceRecord* record) {
@@ -154,6 +176,68 @@ bool ReadDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
     if (!ReadDeviceRecordSettings(record, reporter)) result = false;
   }
   return result;
+}
+
+struct SettingsReadEntry {
+  DeviceRecord Record;
+  uint32_t Unread;
+  bool Opened;  // its Device Parameters key opened
+};
+
+static int CompareEntries(const void* a, const void* b) {
+  const DeviceRecord& x = static_cast<const SettingsReadEntry*>(a)->Record;
+  const DeviceRecord& y = static_cast<const SettingsReadEntry*>(b)->Record;
+  int bySerial = strncmp(x.SerialNumber, y.SerialNumber, SERIAL_NUMBER_SIZE);
+  if (bySerial) return bySerial;
+  return x.DeviceId < y.DeviceId ? -1 : x.DeviceId > y.DeviceId ? 1 : 0;
+}
+
+bool ReadDeviceSettingsKeeping(DeviceInventory* inventory, const Reporter* reporter,
+                               SettingsCache* cache) {
+  cache->Count = 0;
+  cache->Entries = static_cast<SettingsReadEntry*>(
+      calloc(inventory->count ? inventory->count : 1, sizeof(SettingsReadEntry)));
+  bool result = true;
+  for (uint32_t i = 0; i < inventory->count; ++i) {
+    DeviceRecord* record = &inventory->Records[i];
+    if (record->DeviceId == 0) continue;
+    uint32_t unread = 0;
+    bool opened = ReadDeviceRecordSettings(record, reporter, &unread);
+    if (!opened) result = false;
+    if (cache->Entries) cache->Entries[cache->Count++] = {*record, unread, opened};
+  }
+  if (cache->Count > 1)
+    qsort(cache->Entries, cache->Count, sizeof(SettingsReadEntry), CompareEntries);
+  return result;
+}
+
+bool ReadDeviceSettingsCached(DeviceInventory* inventory, const SettingsCache* cache,
+                              const Reporter* reporter) {
+  bool result = true;
+  for (uint32_t i = 0; i < inventory->count; ++i) {
+    DeviceRecord* record = &inventory->Records[i];
+    if (record->DeviceId == 0) continue;
+    SettingsReadEntry key;
+    key.Record = *record;
+    const SettingsReadEntry* earlier =
+        cache->Count ? static_cast<const SettingsReadEntry*>(bsearch(
+                           &key, cache->Entries, cache->Count, sizeof key, CompareEntries))
+                     : nullptr;
+    if (!earlier) {
+      if (!ReadDeviceRecordSettings(record, reporter)) result = false;
+      continue;
+    }
+    CopyDeviceSettings(&earlier->Record, record);
+    ReportUnreadValues(record, earlier->Unread, reporter);
+    if (!earlier->Opened) result = false;
+  }
+  return result;
+}
+
+void FreeSettingsCache(SettingsCache* cache) {
+  free(cache->Entries);
+  cache->Entries = nullptr;
+  cache->Count = 0;
 }
 
 // Writes the Device Parameters values the record knows; values it does not

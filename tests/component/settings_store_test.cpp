@@ -268,6 +268,44 @@ TEST_F(SettingsStoreTest, ValuesOfAnotherTypeAreNeitherTakenNorWrittenBack) {
   }
 }
 
+// Start-up lists the registered devices, reads them, then lists the
+// attached ones: those take what was read, with the same messages in the
+// same order, as if read again.
+TEST_F(SettingsStoreTest, ListedAgainTheDevicesGetWhatAReadWouldGive) {
+  const char* const serials[] = {"FT000001A", "FT000002A", "FT000003A", "FT000004A"};
+  AddRegisteredDevice(FtdiDeviceId, serials[0], "COM5", true);
+  AddRegisteredDevice(FtdiDeviceId, serials[1], "COM6");
+  DeleteValue(DeviceKey(FtdiDeviceId, serials[1], true), "LatencyTimer");
+  DeleteValue(DeviceKey(FtdiDeviceId, serials[1], true), "PortName");
+  SetDword(DeviceKey(FtdiDeviceId, serials[2]), "Unrelated", 1);  // no Device Parameters
+  AddRegisteredDevice(FtdiDeviceId, serials[3], "COM8");          // registered later
+
+  UseInventory({MakeRecord(FtdiDeviceId, serials[0]), MakeRecord(FtdiDeviceId, serials[1]),
+                MakeRecord(FtdiDeviceId, serials[2])});
+  SettingsCache cache = {nullptr, 0};
+  EXPECT_FALSE(ReadDeviceSettingsKeeping(&Inventory, &Recorder, &cache));
+  // Attached now, in another order, one of them never seen before.
+  std::vector<DeviceRecord> attached = {MakeRecord(FtdiDeviceId, serials[3]),
+                                        MakeRecord(FtdiDeviceId, serials[2]),
+                                        MakeRecord(FtdiDeviceId, serials[1]),
+                                        MakeRecord(FtdiDeviceId, serials[0])};
+  ClearRecordedMessages();
+  UseInventory(attached);
+  EXPECT_FALSE(ReadDeviceSettings());
+  std::vector<DeviceRecord> read = records;
+  std::vector<std::string> readMessages = RecordedTexts();
+
+  ClearRecordedMessages();
+  UseInventory(attached);
+  EXPECT_FALSE(ReadDeviceSettingsCached(&Inventory, &cache, &Recorder));
+  FreeSettingsCache(&cache);
+
+  EXPECT_EQ(readMessages, RecordedTexts());
+  EXPECT_EQ((std::vector<std::string>{"Port Name not found", "No Latency found"}), readMessages);
+  for (size_t i = 0; i < read.size(); ++i)
+    EXPECT_EQ(Bytes(&read[i], sizeof read[i]), Bytes(&records[i], sizeof records[i])) << i;
+}
+
 TEST_F(SettingsStoreTest, ShortConfigDataIsWrittenBackWholeWithZeroTail) {
   AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
   std::string params = DeviceKey(FtdiDeviceId, Serial, true);
