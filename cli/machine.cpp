@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "bufwrite/buffered_writes.h"
+#include "cli/profile.h"
 #include "cli/settings.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
@@ -74,38 +75,10 @@ int AttachedState(const Machine& machine, const DeviceRecord& record) {
   return AttachedRecord(machine, record) ? 1 : 0;
 }
 
-int ComNumberOf(const std::string& name) {
-  if (name.size() < 4 || name.size() > 6) return 0;
-  if (!EqualsIgnoringCase(name.substr(0, 3), "COM")) return 0;
-  int number = 0;
-  for (size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number;
-}
-
-static bool ParseVidPid(const std::string& text, uint32_t* deviceId) {
-  if (text.size() != 9 || text[4] != ':') return false;
-  uint32_t value = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (i == 4) continue;
-    char c = text[i];
-    int digit = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-    if (digit < 0) return false;
-    value = value << 4 | (uint32_t)digit;
-  }
-  *deviceId = value;
-  return true;
-}
-
 int SelectPorts(const Machine& machine, const std::string& port, const std::string& vidpid,
                 std::vector<uint32_t>* indexes, std::string* reason) {
   uint32_t deviceId = 0;
-  if (!vidpid.empty() && !ParseVidPid(vidpid, &deviceId)) {
+  if (!vidpid.empty() && !ParseVidPidText(vidpid, &deviceId)) {
     *reason = "--vidpid takes VVVV:PPPP in hexadecimal, e.g. 0403:6001, not '" + vidpid + "'";
     return EXIT_BAD_INPUT;
   }

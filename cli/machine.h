@@ -40,5 +40,3 @@ const DeviceRecord* AttachedRecord(const Machine& machine, const DeviceRecord& r
 int SelectPorts(const Machine& machine, const std::string& port, const std::string& vidpid,
                 std::vector<uint32_t>* indexes, std::string* reason);
 
-// "COM7" → 7; 0 for a name that is no COM port name.
-int ComNumberOf(const std::string& name);

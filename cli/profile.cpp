@@ -91,17 +91,6 @@ bool ReadMatch(const Json& match, size_t index, ProfileMatch* out, std::string* 
   return true;
 }
 
-int ComNumberOfText(const std::string& name) {
-  if (name.size() < 4 || name.size() > 6) return 0;
-  if (Lower(name[0]) != 'c' || Lower(name[1]) != 'o' || Lower(name[2]) != 'm') return 0;
-  int number = 0;
-  for (size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number;
-}
-
 bool ReadRule(const Json& rule, size_t index, ProfileRule* out, std::string* reason) {
   if (!rule.is_object()) {
     *reason = RuleName(index) + " must be an object";
@@ -115,7 +104,7 @@ bool ReadRule(const Json& rule, size_t index, ProfileRule* out, std::string* rea
       continue;
     }
     if (key == "port") {
-      int number = value.is_string() ? ComNumberOfText(value.get<std::string>()) : 0;
+      int number = value.is_string() ? ComNumberOf(value.get<std::string>()) : 0;
       if (number < 1 || number > 256) {
         *reason = RuleName(index) + ": \"port\" takes \"COMn\", n from 1 to 256";
         return false;

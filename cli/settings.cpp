@@ -109,6 +109,16 @@ SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record) {
   return {false, 0};
 }
 
+int ComNumberOf(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return 0;
+  int number = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
+
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
   size_t length = strlen(b);
   if (a.size() != length) return false;

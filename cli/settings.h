@@ -78,6 +78,9 @@ bool SameValue(const SettingValue& a, const SettingValue& b);
 // For text output: "16", "on", "default", "9600"; "missing" when unknown.
 std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value);
 
+// "COM7" (any case) → 7; 0 for a name that is no COM port name.
+int ComNumberOf(const std::string& name);
+
 // ASCII letters compared without case: "COM5" and "com5".
 bool EqualsIgnoringCase(const std::string& a, const char* b);
 
