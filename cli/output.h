@@ -52,6 +52,9 @@ int Refuse(Outcome* outcome, int exitCode, const std::string& message);
 // the exit code the outcome comes to.
 int Finish(Outcome* outcome);
 
+// Writes the text and a line end to standard output.
+void PrintLine(const std::string& text);
+
 // The record's PortName and serial as text.
 std::string PortNameOf(const DeviceRecord& record);
 std::string SerialOf(const DeviceRecord& record);

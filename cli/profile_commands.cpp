@@ -341,7 +341,7 @@ int RunDsc(const CommandLine& line, Outcome* outcome) {
   }
   Json state = ActualState(machine, profile, PlanProfile(machine, profile));
   state["_inDesiredState"] = inDesiredState;
-  printf("%s\n", state.dump().c_str());
+  PrintLine(state.dump());
   fflush(stdout);
   for (const Json& error : outcome->Document["errors"])
     fprintf(stderr, "portmeld: %s\n", error["message"].get<std::string>().c_str());
