@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdio.h>
-
-#include "component/registry_fixture.h"
-#include "devices/registry_paths.h"
+#include <string.h>
 
 namespace {
 
@@ -280,4 +278,87 @@ void ExpectJsonFields(const nlohmann::json& document, const nlohmann::json& expe
       problems += "\n" + item.key() + ": " + found->dump() + ", expected " + item.value().dump();
   }
   if (!problems.empty()) ADD_FAILURE() << "JSON output:" << problems;
+}
+
+// --- The bench ---------------------------------------------------------------
+
+const char BenchDevices[] =
+    "device 0 5 04036001 1011 FT12AB34 Portmeld USB UART\n"
+    "device 1 6 04036010 1021 FT9XK2L1A Portmeld Dual RS232 A\n";
+
+static const char PortsClassGuid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
+static std::vector<std::string> Denied;
+
+void Bench() {
+  Register(FT232R, "FT12AB34A", "COM5");
+  Register(FT2232, "FT9XK2L1A", "COM6", true);
+  Register(FT232R, "FT77ZZ11A", "COM7");
+  SetBinary(Arbiter, "ComDB", ComDb({1, 5, 6, 7}));  // COM1: a port of another kind
+  SetDword(Flags, "Unrelated", 1);
+  WriteStandinDevices(BenchDevices);
+}
+
+std::string DeviceRoot(const char* name) { return std::string(FtdibusKeyPath) + "\\" + name; }
+
+void Register(uint32_t id, const char* serial, const char* port, bool serenum) {
+  AddRegisteredDevice(id, serial, port, serenum);
+  SetString(DeviceKey(id, serial), "ClassGUID", PortsClassGuid);
+  SetString(DeviceKey(id, serial), "Class", "Ports");
+}
+
+void DeleteValue(const std::string& path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+void Deny(const std::string& path) {
+  RefuseWrites(path, true);
+  Denied.push_back(path);
+}
+
+Bytes ComDb(std::initializer_list<int> taken, size_t size, unsigned char beyond) {
+  Bytes data(size, 0);
+  for (size_t i = 32; i < size; ++i) data[i] = beyond;
+  for (int n : taken) data[(n - 1) / 8] |= static_cast<unsigned char>(1 << ((n - 1) % 8));
+  return data;
+}
+
+Bytes Config(unsigned char byte0, unsigned char byte1, const unsigned char* aliases) {
+  Bytes data(64, 0);
+  data[0] = byte0;
+  data[1] = byte1;
+  memcpy(&data[4], aliases, ALIAS_TABLE_SIZE);
+  return data;
+}
+
+Bytes WithEntry(Bytes config, int entry, uint32_t value) {
+  for (int i = 0; i < 4; ++i) config[entry * 4 + i] = static_cast<unsigned char>(value >> 8 * i);
+  return config;
+}
+
+void CleanBench() {
+  // Whether UsbFlags was there before the first test: then only the
+  // bench's own value goes.
+  static const bool hadUsbFlags = KeyExists(UsbFlagsKeyPath);
+  for (const std::string& path : Denied)
+    if (KeyExists(path)) RefuseWrites(path, false);
+  Denied.clear();
+  ResetFtdiRegistry();
+  if (hadUsbFlags)
+    DeleteValue(UsbFlagsKeyPath, "Unrelated");
+  else
+    DeleteKeyTree(UsbFlagsKeyPath);
+}
+
+int CountLines(const std::string& text, const std::string& start) {
+  int count = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (text.compare(at, start.size(), start) == 0) ++count;
+    size_t end = text.find('\n', at);
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return count;
 }
