@@ -30,6 +30,8 @@ struct ProgramRun {
 // A run that does not end within the timeout is ended and fails the test.
 ProgramRun RunPortmeld(const std::string& args, const std::string& input = "",
                        const std::string& dir = "");
+// The folder of this test program, where the build puts portmeld.exe.
+std::string ExeFolder();
 // A folder holding only a copy of portmeld.exe: no FTD2XX.dll beside it.
 std::string FolderWithoutD2xx();
 // A path in this run's scratch folder.
@@ -68,6 +70,13 @@ struct Change {
   std::string Name;
   Expected After;
 };
+
+// Imports the .reg file with `reg import` into a Wine prefix made for it
+// alone and removed again (tests/console/reg_import_fresh_prefix.sh), and
+// gives what the import left under the key (e.g. "HKLM\\SYSTEM\\...") as
+// TakeSnapshot names it. Fails the test and returns false when a step
+// failed or did not end in time.
+bool ImportIntoFreshPrefix(const std::string& regFile, const std::string& key, Snapshot* imported);
 
 // Fails the test for every expected change that did not happen and for
 // every other difference between the two snapshots.

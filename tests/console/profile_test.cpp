@@ -5,8 +5,11 @@
 // difference fails the case.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <ctype.h>
 
+#include <iterator>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -392,5 +395,238 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ExportThenTest, ::testing::ValuesIn(std::vect
       R"({"/ports/[COM8]/changes/[latencyTimer]/to": 16})"},
 }), ExportName);
 // clang-format on
+
+// --- export --reg, imported on another machine --------------------------------------------
+
+class Fleet : public OnBench<::testing::Test> {};
+
+TEST_F(Fleet, RegExportImportsIntoFreshPrefix) {
+  Bench();
+  SetBinary(P6, "ConfigData", Config(0xA8, 0x06, TarnlinkAliasTable));
+  SetDword(P6, "MinReadTimeout", 1000);
+  SetDword(P6, "WriteBufferSize", 512);
+  SetDword(P6, "WriteBufferThreshold", 5);
+  SetDword(P6, "WriteLatency", 3);
+  SetBinary(P7, "ConfigData", Bytes(65, 0x11));    // longer than the program reads
+  SetBinary(P7, "MinWriteTimeout", {9, 0, 0, 0});  // stored with another type
+  std::string file = ScratchPath("ports.reg");
+  DeleteFileA(file.c_str());
+  Snapshot source = TakeSnapshot();
+  ProgramRun run = RunPortmeld("export all --reg " + file);
+  ASSERT_EQ(0u, run.ExitCode) << run.Out << run.Err;
+
+  Bytes bytes = ReadBytes(file);
+  std::wstring head = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
+  ASSERT_GE(bytes.size(), head.size() * 2);
+  for (size_t i = 0; i < head.size(); ++i)
+    ASSERT_TRUE(bytes[2 * i] == (head[i] & 0xFF) && bytes[2 * i + 1] == head[i] >> 8)
+        << "not UTF-16LE with a byte-order mark and the Version 5.00 line, at character " << i;
+
+  // Every Device Parameters value but PortName, with its type and bytes.
+  Snapshot expected;
+  const std::string params = "\\Device Parameters|";
+  for (const auto& entry : source) {
+    size_t at = entry.first.find(params);
+    if (at != std::string::npos && entry.first.substr(at + params.size()) != "PortName" &&
+        entry.first.size() > at + params.size())
+      expected.insert(entry);
+  }
+  ASSERT_EQ(3u * 5 + 3, expected.size());
+  Snapshot imported;
+  ASSERT_TRUE(ImportIntoFreshPrefix(file, "HKLM\\" + std::string(FtdibusKeyPath), &imported));
+  for (auto at = imported.begin(); at != imported.end();)
+    at = at->second.Type == REG_KEY_MARK ? imported.erase(at) : std::next(at);
+  ExpectOnlyChanges(expected, imported, {});
+}
+
+// --- The DSC resource as DSC runs it --------------------------------------------------------
+
+json Manifest() {
+  json manifest =
+      json::parse(Text(ReadBytes(ExeFolder() + "\\portmeld.dsc.resource.json")), nullptr, false);
+  EXPECT_TRUE(manifest.is_object()) << "no portmeld.dsc.resource.json beside portmeld.exe";
+  return manifest.is_object() ? manifest : json::object();
+}
+
+// The manifest's command line for the operation, fed the state on stdin.
+ProgramRun RunOperation(const json& manifest, const char* operation, const std::string& state) {
+  json method = manifest.value(operation, json::object());
+  std::string executable = method.value("executable", "");
+  EXPECT_TRUE(executable == "portmeld" || executable == "portmeld.exe") << executable;
+  EXPECT_EQ("stdin", method.value("input", "")) << operation;
+  std::string args;
+  for (const json& arg : method.value("args", json::array()))
+    args += (args.empty() ? "" : " ") + arg.get<std::string>();
+  return RunPortmeld(args, state);
+}
+
+TEST_F(Fleet, DscManifestCommandLines) {
+  json manifest = Manifest();
+  EXPECT_EQ("Orvane.Portmeld/Profile", manifest.value("type", ""));
+  Bench();
+  std::string desired =
+      json::parse(
+          R"({"ignoreSerial": false, "ports": [{"match": {"vidpid": "0403:6001"}, "latencyTimer": 2}]})")
+          .dump();
+  struct Step {
+    const char* Operation;
+    json InDesiredState;
+    DWORD Latency;  // what the answer gives for each matched port
+    int Reloads;    // FT_Reload calls up to here
+  };
+  for (const Step& step : std::vector<Step>{{"test", false, 16, 0},
+                                            {"get", nullptr, 16, 0},
+                                            {"set", nullptr, 2, 1},
+                                            {"test", true, 2, 1}}) {
+    ProgramRun run = RunOperation(manifest, step.Operation, desired);
+    SCOPED_TRACE(std::string(step.Operation) + ":\n" + run.Out + run.Err);
+    EXPECT_EQ(0u, run.ExitCode);
+    size_t newline = run.Out.find('\n');
+    EXPECT_TRUE(newline != std::string::npos && newline + 1 == run.Out.size()) << "not one line";
+    json state = json::parse(run.Out, nullptr, false);
+    ASSERT_TRUE(state.is_object());
+    ExpectJsonFields(state, {{"/_inDesiredState", step.InDesiredState},
+                             {"/ignoreSerial", false},
+                             {"/ports/#", 2},
+                             {"/ports/0/latencyTimer", step.Latency},
+                             {"/ports/1/latencyTimer", step.Latency}});
+    EXPECT_EQ(step.Latency, ReadDword(P5, "LatencyTimer"));
+    EXPECT_EQ(step.Latency, ReadDword(P7, "LatencyTimer"));
+    EXPECT_EQ(16u, ReadDword(P6, "LatencyTimer"));
+    EXPECT_EQ(step.Reloads, CountLines(ReadStandinLog(), "FT_Reload 0 0"));
+  }
+}
+
+// The names `set --help` gives, baudAlias.N once for each N it lists.
+std::set<std::string> SettingNamesOfHelp(const std::string& help) {
+  std::set<std::string> names;
+  size_t from = help.find("Settings"), to = help.find("Options of every command");
+  if (from == std::string::npos || to == std::string::npos || to < from) return names;
+  std::string text = help.substr(from, to - from);
+  std::vector<std::string> rates;
+  size_t list = text.find("N one of");
+  if (list != std::string::npos)
+    for (size_t at = list + 8; at < text.size() && text[at] != ')';) {
+      size_t end = text.find_first_not_of("0123456789", at);
+      if (end > at) rates.push_back(text.substr(at, end - at));
+      at = end == at ? at + 1 : end;
+    }
+  // camelCase words are setting names.
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find_first_not_of(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.", at);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(at, end - at);
+    at = end + 1;
+    if (word.empty() || !islower((unsigned char)word[0]) ||
+        word.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string::npos)
+      continue;
+    if (word == "baudAlias.N")
+      for (const std::string& rate : rates) names.insert("baudAlias." + rate);
+    else
+      names.insert(word);
+  }
+  return names;
+}
+
+TEST(DscManifest, SchemaNamesEverySettingOfSetHelp) {
+  ProgramRun help = RunPortmeld("set --help");
+  ASSERT_EQ(0u, help.ExitCode);
+  std::set<std::string> names = SettingNamesOfHelp(help.Out);
+  ASSERT_GE(names.size(), 29u) << help.Out;
+  json rule = Manifest()["schema"]["embedded"]["properties"]["ports"]["items"]["properties"];
+  ASSERT_TRUE(rule.is_object()) << "no schema.embedded.properties.ports.items.properties";
+  for (const std::string& name : names) EXPECT_TRUE(rule.contains(name)) << name;
+  for (const auto& property : rule.items()) {
+    if (property.key() == "match" || property.key() == "port") continue;
+    EXPECT_TRUE(names.count(property.key())) << property.key() << " is no setting of set --help";
+  }
+}
+
+// --- The README's Fleets examples ----------------------------------------------------------
+
+struct Example {
+  std::string Line, Args, Input;
+};
+
+// Every line of the Fleets section's code blocks that runs portmeld, with
+// the profile's path as %P.
+std::vector<Example> FleetExamples(const std::string& section) {
+  std::vector<Example> examples;
+  bool inCode = false;
+  for (size_t at = 0; at < section.size();) {
+    size_t end = section.find('\n', at);
+    if (end == std::string::npos) end = section.size();
+    std::string line = section.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, 3, "```") == 0) inCode = !inCode;
+    if (!inCode) continue;
+    Example example = {line, "", ""};
+    size_t found;
+    if ((found = line.find("| portmeld ")) != std::string::npos) {
+      size_t open = line.find('\''), close = line.rfind('\'', found);
+      if (open < close && close != std::string::npos)
+        example.Input = line.substr(open + 1, close - open - 1);
+      example.Args = line.substr(found + 11);
+    } else if ((found = line.find("& $portmeld ")) != std::string::npos) {
+      example.Args = line.substr(found + 12);
+    } else if ((found = line.find("portmeld.exe")) != std::string::npos) {
+      std::string rest = line.substr(found + 12);
+      rest.erase(0, rest.find_first_not_of("\\\""));
+      if (rest.empty() || rest[0] != ' ') continue;  // $portmeld = "...\portmeld.exe"
+      example.Args = rest.substr(1, rest.find_last_not_of("'\""));
+    } else if (line.compare(0, 9, "portmeld ") == 0) {
+      example.Args = line.substr(9);
+    } else {
+      continue;
+    }
+    // The profile, wherever the example keeps it.
+    std::string args;
+    for (size_t word = 0; word < example.Args.size();) {
+      size_t stop = example.Args.find(' ', word);
+      if (stop == std::string::npos) stop = example.Args.size();
+      std::string token = example.Args.substr(word, stop - word);
+      std::string bare = token;
+      bare.erase(0, bare.find_first_not_of('"'));
+      bare.erase(bare.find_last_not_of('"') + 1);
+      if (bare.size() > 5 && bare.compare(bare.size() - 5, 5, ".json") == 0) token = "%P";
+      args += (args.empty() ? "" : " ") + token;
+      word = stop + 1;
+    }
+    example.Args = args;
+    examples.push_back(example);
+  }
+  return examples;
+}
+
+TEST_F(Fleet, ReadmeExamplesRun) {
+  std::string readme = Text(ReadBytes("Z:" PORTMELD_README));
+  size_t from = readme.find("\n## Fleets");
+  ASSERT_NE(std::string::npos, from) << "no Fleets section in " PORTMELD_README;
+  std::string section = readme.substr(from, readme.find("\n## ", from + 1) - from);
+  // The section's own profile stands for bench.json.
+  size_t open = section.find("```json\n"), close = section.find("\n```", open + 1);
+  ASSERT_TRUE(open != std::string::npos && close != std::string::npos);
+  std::string profile = section.substr(open + 8, close - open - 8);
+
+  std::set<std::string> commands;
+  std::vector<Example> examples = FleetExamples(section);
+  for (const Example& example : examples) {
+    CleanBench();
+    Bench();
+    WriteProfile(profile);
+    std::string args = WithProfile(example.Args, "\"" + ProfilePath() + "\"");
+    ProgramRun run = RunPortmeld(args, example.Input);
+    SCOPED_TRACE(example.Line + "\nran: portmeld " + args + "\n" + run.Out + run.Err);
+    EXPECT_TRUE(run.ExitCode == 0 || run.ExitCode == 1) << "exit code " << run.ExitCode;
+    if (args.find("--json") != std::string::npos || args.compare(0, 4, "dsc ") == 0)
+      Document(args, run);
+    commands.insert(args.substr(0, args.find(' ', args.compare(0, 4, "dsc ") == 0 ? 4 : 0)));
+  }
+  for (const char* command : {"test", "apply", "dsc test", "dsc set"})
+    EXPECT_TRUE(commands.count(command))
+        << "no example of portmeld " << command << " found in " << examples.size() << " examples";
+}
 
 }  // namespace
