@@ -2,20 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdio.h>
-
-#include "component/registry_fixture.h"
-#include "devices/registry_paths.h"
+#include <string.h>
 
 namespace {
 
 const DWORD RunTimeoutMs = 30000;
-
-std::string ExeFolder() {
-  char path[MAX_PATH] = "";
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string text(path, n);
-  return text.substr(0, text.find_last_of('\\'));
-}
+// wineboot of a new prefix takes about ten seconds on the 2-core machines.
+const DWORD FreshPrefixTimeoutMs = 180000;
 
 std::string ScratchFolder() {
   char temp[MAX_PATH] = "";
@@ -37,6 +30,13 @@ HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
 }
 
 }  // namespace
+
+std::string ExeFolder() {
+  char path[MAX_PATH] = "";
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string text(path, n);
+  return text.substr(0, text.find_last_of('\\'));
+}
 
 std::string ScratchPath(const char* name) { return ScratchFolder() + "\\" + name; }
 
@@ -136,6 +136,108 @@ Snapshot TakeSnapshot() {
   for (const char* path : {FtdibusKeyPath, ComNameArbiterKeyPath, UsbFlagsKeyPath})
     SnapshotKey(path, &snapshot);
   return snapshot;
+}
+
+// --- A fresh prefix ------------------------------------------------------------
+
+// The file's name on the Linux side; "" when Wine cannot tell.
+static std::string UnixPath(const std::string& windowsPath) {
+  typedef char*(CDECL * ToUnix)(const WCHAR*);
+  FARPROC found = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  if (!found) return "";
+  WCHAR wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH)) return "";
+  char* name = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(found))(wide);
+  if (!name) return "";
+  std::string path = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return path;
+}
+
+// `reg query KEY /s` as Wine prints it: a line per key, then a line per
+// value: four blanks, name, type and data apart by four blanks.
+static void ReadRegQuery(const std::string& text, Snapshot* snapshot) {
+  static const std::string Root = "HKEY_LOCAL_MACHINE\\", Gap = "    ";
+  static const std::map<std::string, DWORD> Types = {
+      {"REG_SZ", REG_SZ}, {"REG_BINARY", REG_BINARY}, {"REG_DWORD", REG_DWORD}};
+  std::string key;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, Root.size(), Root) == 0) {
+      key = line.substr(Root.size());
+      (*snapshot)[key + "|"] = {REG_KEY_MARK, {}};
+      continue;
+    }
+    if (line.compare(0, Gap.size(), Gap) != 0) continue;
+    size_t typeAt = line.find(Gap, Gap.size());
+    if (typeAt == std::string::npos) continue;
+    std::string name = line.substr(Gap.size(), typeAt - Gap.size());
+    size_t dataAt = line.find(Gap, typeAt + Gap.size());
+    std::string type =
+        line.substr(typeAt + Gap.size(),
+                    dataAt == std::string::npos ? std::string::npos : dataAt - typeAt - Gap.size());
+    std::string data = dataAt == std::string::npos ? "" : line.substr(dataAt + Gap.size());
+    auto known = Types.find(type);
+    StoredValue value = {known == Types.end() ? REG_NONE : known->second, {}};
+    if (value.Type == REG_DWORD) {
+      DWORD number = strtoul(data.c_str(), nullptr, 16);
+      value.Data.resize(4);
+      memcpy(value.Data.data(), &number, 4);
+    } else if (value.Type == REG_BINARY) {
+      for (size_t i = 0; i + 1 < data.size(); i += 2)
+        value.Data.push_back(
+            static_cast<unsigned char>(strtoul(data.substr(i, 2).c_str(), nullptr, 16)));
+    } else {
+      value.Data.assign(data.begin(), data.end());  // shown as text: compares unequal
+      if (value.Type == REG_SZ) value.Data.push_back(0);
+    }
+    (*snapshot)[key + "|" + name] = value;
+  }
+}
+
+bool ImportIntoFreshPrefix(const std::string& regFile, const std::string& key, Snapshot* imported) {
+  std::string out = ScratchPath("fresh-prefix.txt");
+  for (const char* suffix : {"", ".done", ".log"}) DeleteFileA((out + suffix).c_str());
+  std::string unixReg = UnixPath(regFile), unixOut = UnixPath(out);
+  if (unixReg.empty() || unixOut.empty()) {
+    ADD_FAILURE() << "no Linux path for " << regFile << " or " << out;
+    return false;
+  }
+  std::string commandLine = "/bin/bash \"" PORTMELD_FRESH_PREFIX_SCRIPT "\" \"" + unixReg +
+                            "\" \"" + key + "\" \"" + unixOut + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA("Z:\\bin\\bash", &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                      nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "CreateProcessA failed with " << GetLastError() << ": " << commandLine;
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  // Wine does not wait for a Linux process: the script's last step makes
+  // the .done file, holding its exit status.
+  std::string done = out + ".done";
+  for (DWORD waited = 0; GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES;
+       waited += 250) {
+    if (waited >= FreshPrefixTimeoutMs) {
+      ADD_FAILURE() << "the fresh prefix's import did not end in " << FreshPrefixTimeoutMs
+                    << " ms; its log:\n"
+                    << ReadText(out + ".log");
+      return false;
+    }
+    Sleep(250);
+  }
+  if (ReadText(done).compare(0, 1, "0") != 0) {
+    ADD_FAILURE() << "the fresh prefix's import failed; its log:\n" << ReadText(out + ".log");
+    return false;
+  }
+  ReadRegQuery(ReadText(out), imported);
+  return true;
 }
 
 Expected Dw(DWORD value) {
@@ -280,4 +382,87 @@ void ExpectJsonFields(const nlohmann::json& document, const nlohmann::json& expe
       problems += "\n" + item.key() + ": " + found->dump() + ", expected " + item.value().dump();
   }
   if (!problems.empty()) ADD_FAILURE() << "JSON output:" << problems;
+}
+
+// --- The bench ---------------------------------------------------------------
+
+const char BenchDevices[] =
+    "device 0 5 04036001 1011 FT12AB34 Portmeld USB UART\n"
+    "device 1 6 04036010 1021 FT9XK2L1A Portmeld Dual RS232 A\n";
+
+static const char PortsClassGuid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
+static std::vector<std::string> Denied;
+
+void Bench() {
+  Register(FT232R, "FT12AB34A", "COM5");
+  Register(FT2232, "FT9XK2L1A", "COM6", true);
+  Register(FT232R, "FT77ZZ11A", "COM7");
+  SetBinary(Arbiter, "ComDB", ComDb({1, 5, 6, 7}));  // COM1: a port of another kind
+  SetDword(Flags, "Unrelated", 1);
+  WriteStandinDevices(BenchDevices);
+}
+
+std::string DeviceRoot(const char* name) { return std::string(FtdibusKeyPath) + "\\" + name; }
+
+void Register(uint32_t id, const char* serial, const char* port, bool serenum) {
+  AddRegisteredDevice(id, serial, port, serenum);
+  SetString(DeviceKey(id, serial), "ClassGUID", PortsClassGuid);
+  SetString(DeviceKey(id, serial), "Class", "Ports");
+}
+
+void DeleteValue(const std::string& path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, name);
+  RegCloseKey(key);
+}
+
+void Deny(const std::string& path) {
+  RefuseWrites(path, true);
+  Denied.push_back(path);
+}
+
+Bytes ComDb(std::initializer_list<int> taken, size_t size, unsigned char beyond) {
+  Bytes data(size, 0);
+  for (size_t i = 32; i < size; ++i) data[i] = beyond;
+  for (int n : taken) data[(n - 1) / 8] |= static_cast<unsigned char>(1 << ((n - 1) % 8));
+  return data;
+}
+
+Bytes Config(unsigned char byte0, unsigned char byte1, const unsigned char* aliases) {
+  Bytes data(64, 0);
+  data[0] = byte0;
+  data[1] = byte1;
+  memcpy(&data[4], aliases, ALIAS_TABLE_SIZE);
+  return data;
+}
+
+Bytes WithEntry(Bytes config, int entry, uint32_t value) {
+  for (int i = 0; i < 4; ++i) config[entry * 4 + i] = static_cast<unsigned char>(value >> 8 * i);
+  return config;
+}
+
+void CleanBench() {
+  // Whether UsbFlags was there before the first test: then only the
+  // bench's own value goes.
+  static const bool hadUsbFlags = KeyExists(UsbFlagsKeyPath);
+  for (const std::string& path : Denied)
+    if (KeyExists(path)) RefuseWrites(path, false);
+  Denied.clear();
+  ResetFtdiRegistry();
+  if (hadUsbFlags)
+    DeleteValue(UsbFlagsKeyPath, "Unrelated");
+  else
+    DeleteKeyTree(UsbFlagsKeyPath);
+}
+
+int CountLines(const std::string& text, const std::string& start) {
+  int count = 0;
+  for (size_t at = 0; at < text.size();) {
+    if (text.compare(at, start.size(), start) == 0) ++count;
+    size_t end = text.find('\n', at);
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return count;
 }

@@ -2,13 +2,20 @@
 // the registry and on standard output with what a case expects.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
+#include <stdint.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "component/registry_fixture.h"
+#include "devices/config_data.h"
+#include "devices/registry_paths.h"
 
 using Bytes = std::vector<unsigned char>;
 
@@ -23,6 +30,8 @@ struct ProgramRun {
 // A run that does not end within the timeout is ended and fails the test.
 ProgramRun RunPortmeld(const std::string& args, const std::string& input = "",
                        const std::string& dir = "");
+// The folder of this test program, where the build puts portmeld.exe.
+std::string ExeFolder();
 // A folder holding only a copy of portmeld.exe: no FTD2XX.dll beside it.
 std::string FolderWithoutD2xx();
 // A path in this run's scratch folder.
@@ -62,6 +71,13 @@ struct Change {
   Expected After;
 };
 
+// Imports the .reg file with `reg import` into a Wine prefix made for it
+// alone and removed again (tests/console/reg_import_fresh_prefix.sh), and
+// gives what the import left under the key (e.g. "HKLM\\SYSTEM\\...") as
+// TakeSnapshot names it. Fails the test and returns false when a step
+// failed or did not end in time.
+bool ImportIntoFreshPrefix(const std::string& regFile, const std::string& key, Snapshot* imported);
+
 // Fails the test for every expected change that did not happen and for
 // every other difference between the two snapshots.
 void ExpectOnlyChanges(const Snapshot& before, const Snapshot& after,
@@ -72,3 +88,46 @@ void ExpectOnlyChanges(const Snapshot& before, const Snapshot& after,
 // array whose "serial", "port" or "setting" is X, and a last token "#"
 // stands for the array's size.
 void ExpectJsonFields(const nlohmann::json& document, const nlohmann::json& expected);
+
+// --- The bench ---------------------------------------------------------------
+
+// Three registered ports: COM5 attached, COM6 attached, open and with the
+// serial enumerator on, COM7 not attached. ComDB holds COM1 (a port of
+// another kind), 5, 6 and 7; UsbFlags holds one unrelated value.
+constexpr uint32_t FT232R = 0x04036001, FT2232 = 0x04036010;
+inline const std::string P5 = DeviceKey(FT232R, "FT12AB34A", true),
+                         I5 = DeviceKey(FT232R, "FT12AB34A");
+inline const std::string P6 = DeviceKey(FT2232, "FT9XK2L1A", true),
+                         I6 = DeviceKey(FT2232, "FT9XK2L1A");
+inline const std::string P7 = DeviceKey(FT232R, "FT77ZZ11A", true);
+inline const std::string Arbiter = ComNameArbiterKeyPath, Flags = UsbFlagsKeyPath;
+extern const char BenchDevices[];
+void Bench();
+
+std::string DeviceRoot(const char* name);  // FTDIBUS\name
+// A device key SetupAPI sees under Wine: a Ports-class instance.
+void Register(uint32_t id, const char* serial, const char* port, bool serenum = false);
+void DeleteValue(const std::string& path, const char* name);
+// Everyone is refused writes to the key until the test ends.
+void Deny(const std::string& path);
+// ComDB with these numbers taken; bytes from 32 on are `beyond`.
+Bytes ComDb(std::initializer_list<int> taken, size_t size = 32, unsigned char beyond = 0);
+// ConfigData with these option bytes and alias table.
+Bytes Config(unsigned char byte0, unsigned char byte1 = 0,
+             const unsigned char* aliases = DefaultAliasTable);
+Bytes WithEntry(Bytes config, int entry, uint32_t value);
+
+// Lifts what Deny refused, removes the FTDI keys and values and leaves
+// UsbFlags as the run found it.
+void CleanBench();
+
+// A test on the bench: the registry is cleaned before and after it.
+template <class Base>
+class OnBench : public Base {
+ protected:
+  void SetUp() override { CleanBench(); }
+  void TearDown() override { CleanBench(); }
+};
+
+// How many lines of the text start with `start`.
+int CountLines(const std::string& text, const std::string& start);

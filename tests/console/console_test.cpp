@@ -10,69 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "component/registry_fixture.h"
 #include "console_harness.h"
-#include "devices/config_data.h"
-#include "devices/registry_paths.h"
 
 namespace {
-
-constexpr uint32_t FT232R = 0x04036001, FT2232 = 0x04036010;
-const char PortsClassGuid[] = "{4D36E978-E325-11CE-BFC1-08002BE10318}";
-
-// COM5: attached. COM6: attached, open, serial enumerator on. COM7: not attached.
-const std::string P5 = DeviceKey(FT232R, "FT12AB34A", true), I5 = DeviceKey(FT232R, "FT12AB34A");
-const std::string P6 = DeviceKey(FT2232, "FT9XK2L1A", true), I6 = DeviceKey(FT2232, "FT9XK2L1A");
-const std::string P7 = DeviceKey(FT232R, "FT77ZZ11A", true);
-const std::string Arbiter = ComNameArbiterKeyPath, Flags = UsbFlagsKeyPath;
-const char BenchDevices[] =
-    "device 0 5 04036001 1011 FT12AB34 Portmeld USB UART\n"
-    "device 1 6 04036010 1021 FT9XK2L1A Portmeld Dual RS232 A\n";
-
-std::string DeviceRoot(const char* name) { return std::string(FtdibusKeyPath) + "\\" + name; }
-
-// The device key SetupAPI sees under Wine: a Ports-class instance.
-void Register(uint32_t id, const char* serial, const char* port, bool serenum = false) {
-  AddRegisteredDevice(id, serial, port, serenum);
-  SetString(DeviceKey(id, serial), "ClassGUID", PortsClassGuid);
-  SetString(DeviceKey(id, serial), "Class", "Ports");
-}
-
-void DeleteValue(const std::string& path, const char* name) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-    return;
-  RegDeleteValueA(key, name);
-  RegCloseKey(key);
-}
-
-std::vector<std::string> Denied;
-void Deny(const std::string& path) {
-  RefuseWrites(path, true);
-  Denied.push_back(path);
-}
-
-// ComDB with these numbers taken; bytes from 32 on are `beyond`.
-Bytes ComDb(std::initializer_list<int> taken, size_t size = 32, unsigned char beyond = 0) {
-  Bytes data(size, 0);
-  for (size_t i = 32; i < size; ++i) data[i] = beyond;
-  for (int n : taken) data[(n - 1) / 8] |= static_cast<unsigned char>(1 << ((n - 1) % 8));
-  return data;
-}
-
-Bytes Config(unsigned char byte0, unsigned char byte1 = 0,
-             const unsigned char* aliases = DefaultAliasTable) {
-  Bytes data(64, 0);
-  data[0] = byte0;
-  data[1] = byte1;
-  memcpy(&data[4], aliases, ALIAS_TABLE_SIZE);
-  return data;
-}
-
-Bytes WithEntry(Bytes config, int entry, uint32_t value) {
-  for (int i = 0; i < 4; ++i) config[entry * 4 + i] = static_cast<unsigned char>(value >> 8 * i);
-  return config;
-}
 
 // The 84-byte file: ConfigData, low bytes of MinReadTimeout, MinWriteTimeout
 // and LatencyTimer, UpperFilters, low byte of PollingPeriod.
@@ -87,15 +27,6 @@ Bytes FileImage(const Bytes& config, Bytes timings, bool serenum, unsigned char 
 }
 
 const Bytes LoadImage = FileImage(Config(0x80), {10, 0, 2}, true, 5);
-
-void Bench() {
-  Register(FT232R, "FT12AB34A", "COM5");
-  Register(FT2232, "FT9XK2L1A", "COM6", true);
-  Register(FT232R, "FT77ZZ11A", "COM7");
-  SetBinary(Arbiter, "ComDB", ComDb({1, 5, 6, 7}));  // COM1: a port of another kind
-  SetDword(Flags, "Unrelated", 1);
-  WriteStandinDevices(BenchDevices);
-}
 
 constexpr int AUTO = -1;  // one reload when the case changes something, unless told not to
 
@@ -114,36 +45,7 @@ struct Case {
 
 void PrintTo(const Case& c, std::ostream* os) { *os << "portmeld " << c.Args; }
 
-class Console : public ::testing::TestWithParam<Case> {
- protected:
-  static void SetUpTestSuite() { hadUsbFlags = KeyExists(UsbFlagsKeyPath); }
-  void SetUp() override { Clean(); }
-  void TearDown() override {
-    for (const std::string& path : Denied)
-      if (KeyExists(path)) RefuseWrites(path, false);
-    Denied.clear();
-    Clean();
-  }
-  static void Clean() {
-    ResetFtdiRegistry();
-    if (hadUsbFlags)
-      DeleteValue(UsbFlagsKeyPath, "Unrelated");
-    else
-      DeleteKeyTree(UsbFlagsKeyPath);
-  }
-  static bool hadUsbFlags;
-};
-bool Console::hadUsbFlags = false;
-
-int CountLines(const std::string& text, const std::string& start) {
-  int count = 0;
-  for (size_t at = 0; at < text.size();) {
-    if (text.compare(at, start.size(), start) == 0) ++count;
-    size_t end = text.find('\n', at);
-    at = end == std::string::npos ? text.size() : end + 1;
-  }
-  return count;
-}
+class Console : public OnBench<::testing::TestWithParam<Case>> {};
 
 TEST_P(Console, Run) {
   const Case& c = GetParam();
