@@ -30,10 +30,9 @@
 #include "devices/device_keys.h"
 #include "devices/device_names.h"
 #include "devices/settings_rules.h"
+#include "../console/console_harness.h"
 
 namespace {
-
-typedef std::vector<unsigned char> Bytes;
 
 std::wstring Wide(const std::string& text) {
   std::wstring wide(text.size(), L'\0');
@@ -44,8 +43,8 @@ std::wstring Wide(const std::string& text) {
 
 std::string Utf8(const std::wstring& wide) {
   std::string text(wide.size() * 3, '\0');
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &text[0],
-                              (int)text.size(), nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &text[0], (int)text.size(),
+                              nullptr, nullptr);
   text.resize(n > 0 ? n : 0);
   return text;
 }
@@ -64,7 +63,7 @@ const ACCESS_MASK WriteRights =
 
 // --- the whole tree, as stored ----------------------------------------------
 
-struct StoredValue {
+struct Stored {
   std::wstring Name;
   DWORD Type;
   Bytes Data;
@@ -72,11 +71,11 @@ struct StoredValue {
 
 struct KeyState {
   std::wstring Path;
-  std::map<std::wstring, StoredValue> Values;  // by upper-cased name
-  ACCESS_MASK Everyone;                        // what its DACL grants Everyone
+  std::map<std::wstring, Stored> Values;  // by upper-cased name
+  ACCESS_MASK Everyone;                   // what its DACL grants Everyone
 };
 
-typedef std::map<std::wstring, KeyState> Snapshot;  // by upper-cased path
+typedef std::map<std::wstring, KeyState> TreeState;  // by upper-cased path
 
 // Allowed entries less the denied ones before them, generic rights mapped;
 // no DACL at all grants everything.
@@ -115,13 +114,13 @@ ACCESS_MASK EveryoneAccess(HKEY key) {
   return granted;
 }
 
-void SnapKey(const std::wstring& path, Snapshot* snapshot) {
+void ReadKey(const std::wstring& path, TreeState* tree) {
   HKEY key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
     ADD_FAILURE() << "cannot read " << Utf8(path);
     return;
   }
-  KeyState& state = (*snapshot)[Upper(path)];
+  KeyState& state = (*tree)[Upper(path)];
   state.Path = path;
   state.Everyone = EveryoneAccess(key);
   DWORD subkeys = 0, values = 0, maxName = 0, maxData = 0;
@@ -148,21 +147,21 @@ void SnapKey(const std::wstring& path, Snapshot* snapshot) {
       children.push_back(std::wstring(name, length));
   }
   RegCloseKey(key);
-  for (const std::wstring& child : children) SnapKey(path + L"\\" + child, snapshot);
+  for (const std::wstring& child : children) ReadKey(path + L"\\" + child, tree);
 }
 
-Snapshot TakeSnapshot() {
-  Snapshot snapshot;
-  SnapKey(Root, &snapshot);
-  return snapshot;
+TreeState ReadTree() {
+  TreeState tree;
+  ReadKey(Root, &tree);
+  return tree;
 }
 
-std::string Describe(const StoredValue& value) {
+std::string Describe(const Stored& value) {
   return "type " + std::to_string(value.Type) + ", " + std::to_string(value.Data.size()) + " bytes";
 }
 
 // Every key and value as wanted; Everyone gains no write right.
-void ExpectTree(const Snapshot& want, const Snapshot& got, const char* stage) {
+void ExpectTree(const TreeState& want, const TreeState& got, const char* stage) {
   for (const auto& key : want) {
     auto found = got.find(key.first);
     if (found == got.end()) {
@@ -235,7 +234,8 @@ class TreeBuilder {
     return data;
   }
   static Bytes Dword(uint32_t value) {
-    return Bytes(reinterpret_cast<unsigned char*>(&value), reinterpret_cast<unsigned char*>(&value) + 4);
+    return Bytes(reinterpret_cast<unsigned char*>(&value),
+                 reinterpret_cast<unsigned char*>(&value) + 4);
   }
   Bytes Noise(size_t size) {
     Bytes data(size);
@@ -269,7 +269,8 @@ class TreeBuilder {
   void Put(const std::wstring& path, const std::wstring& name, DWORD type, const Bytes& data,
            const std::string& what) {
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key));
     static const BYTE none = 0;
     LSTATUS rc = RegSetValueExW(key, name.c_str(), 0, type, data.empty() ? &none : data.data(),
                                 (DWORD)data.size());
@@ -279,57 +280,48 @@ class TreeBuilder {
                          std::to_string(data.size()) + " bytes (" + what + ")\n";
   }
   enum Kind { NUMBER, CONFIG_DATA, PORT_NAME, UPPER_FILTERS };
+  struct Candidate {
+    DWORD Type;
+    Bytes Data;
+    const char* What;
+  };
 
-  // One of the driver's values: right, missing, or wrong in type or size.
+  // One of the driver's values: missing, as the driver keeps it, or wrong
+  // in type or size.
   void AddValue(const std::wstring& path, const wchar_t* name, Kind kind) {
-    static const DWORD rightTypes[] = {REG_DWORD, REG_BINARY, REG_SZ, REG_MULTI_SZ};
-    uint32_t roll = Pick(100);
-    if (roll < 15) return;  // missing
-    if (roll < 60) {
-      switch (kind) {
-        case NUMBER:
-          return Put(path, name, REG_DWORD, Dword(Chance(20) ? 7 : Pick(300)), "right");
-        case CONFIG_DATA:
-          return Put(path, name, REG_BINARY, Noise(Chance(70) ? 64 : 1 + Pick(64)), "right");
-        case PORT_NAME:
-          return Put(path, name, REG_SZ, Text(L"COM" + std::to_wstring(1 + Pick(256))), "right");
-        case UPPER_FILTERS:
-          switch (Pick(4)) {
-            case 0: return Put(path, name, REG_MULTI_SZ, Multi({L"serenum"}), "serenum");
-            case 1: return Put(path, name, REG_MULTI_SZ, Text(std::wstring(L"serenum") + std::wstring(9, L'\0'), false), "serenum, 16 characters");
-            case 2: return Put(path, name, REG_MULTI_SZ, Multi({}), "empty list");
-            default: return Put(path, name, REG_MULTI_SZ, Multi({L"usbfilt", L"serenum"}), "foreign filter");
-          }
-      }
-    }
-    static const size_t sizes[] = {0, 3, 65, 4096};
-    switch (Pick(10)) {
-      case 0: case 1: {
-        size_t size = sizes[Pick(4)];
-        return Put(path, name, rightTypes[kind], Noise(size), std::to_string(size) + " bytes");
-      }
-      case 2: return Put(path, name, REG_SZ, Text(Chance(50) ? L"16" : L"hello world"), "text");
-      case 3: return Put(path, name, REG_BINARY, Noise(4), "4 binary bytes");
-      case 4: return Put(path, name, REG_QWORD, Noise(8), "a QWORD");
-      case 5: return Put(path, name, REG_DWORD_BIG_ENDIAN, Dword(16), "big-endian DWORD");
-      case 6: return Put(path, name, REG_NONE, Noise(Pick(9)), "REG_NONE");
-      case 7: return Put(path, name, REG_EXPAND_SZ, Text(L"COM5"), "REG_EXPAND_SZ");
-      case 8: return Put(path, name, kind == NUMBER ? REG_MULTI_SZ : REG_DWORD, Dword(16), "wrong type");
-      default:
-        switch (kind) {
-          case PORT_NAME:
-            if (Chance(50))
-              return Put(path, name, REG_SZ, Text(Chance(50) ? L"COM12" : L"COM1234567890123", false),
-                         "no terminator");
-            if (Chance(50)) return Put(path, name, REG_SZ, Text(std::wstring(300, L'C')), "300 characters");
-            return Put(path, name, REG_SZ, Text(L"COM\x00e9\x00e8"), "non-ASCII");
-          case UPPER_FILTERS:
-            if (Chance(50)) return Put(path, name, REG_SZ, Text(L"serenum"), "REG_SZ serenum");
-            return Put(path, name, REG_MULTI_SZ, Multi({L"serenum", L"usbfilt"}), "serenum and a foreign filter");
-          default:
-            return Put(path, name, rightTypes[kind], Noise(1 + Pick(4096)), "random size");
-        }
-    }
+    if (Chance(15)) return;
+    static const DWORD driverTypes[] = {REG_DWORD, REG_BINARY, REG_SZ, REG_MULTI_SZ};
+    static const size_t oddSizes[] = {0, 3, 65, 4096};
+    std::vector<Candidate> right[] = {
+        {{REG_DWORD, Dword(Chance(20) ? 7 : Pick(300)), "right"}},
+        {{REG_BINARY, Noise(64), "right"}, {REG_BINARY, Noise(1 + Pick(64)), "short"}},
+        {{REG_SZ, Text(L"COM" + std::to_wstring(1 + Pick(256))), "right"}},
+        {{REG_MULTI_SZ, Multi({L"serenum"}), "serenum"},
+         {REG_MULTI_SZ, Text(L"serenum" + std::wstring(9, L'\0'), false), "serenum, 16 chars"},
+         {REG_MULTI_SZ, Multi({}), "empty list"},
+         {REG_MULTI_SZ, Multi({L"usbfilt", L"serenum"}), "a foreign filter first"}}};
+    std::vector<Candidate> wrong[] = {
+        {{REG_MULTI_SZ, Dword(16), "REG_MULTI_SZ"}},
+        {{REG_DWORD, Dword(16), "REG_DWORD"}},
+        {{REG_SZ, Text(L"COM12", false), "no terminator"},
+         {REG_SZ, Text(L"COM1234567890123", false), "16 characters, no terminator"},
+         {REG_SZ, Text(std::wstring(300, L'C')), "300 characters"},
+         {REG_SZ, Text(L"COM\x00e9\x00e8"), "non-ASCII"}},
+        {{REG_SZ, Text(L"serenum"), "REG_SZ serenum"},
+         {REG_MULTI_SZ, Multi({L"serenum", L"usbfilt"}), "serenum and a foreign filter"}}};
+    for (Candidate c :
+         std::vector<Candidate>{{driverTypes[kind], Noise(oddSizes[Pick(4)]), "odd size"},
+                                {driverTypes[kind], Noise(1 + Pick(4096)), "random size"},
+                                {REG_SZ, Text(Chance(50) ? L"16" : L"hello world"), "text"},
+                                {REG_BINARY, Noise(4), "4 binary bytes"},
+                                {REG_QWORD, Noise(8), "a QWORD"},
+                                {REG_DWORD_BIG_ENDIAN, Dword(16), "big-endian DWORD"},
+                                {REG_NONE, Noise(Pick(9)), "REG_NONE"},
+                                {REG_EXPAND_SZ, Text(L"COM5"), "REG_EXPAND_SZ"}})
+      wrong[kind].push_back(c);
+    const std::vector<Candidate>& from = Chance(53) ? right[kind] : wrong[kind];
+    const Candidate& c = from[Pick((uint32_t)from.size())];
+    Put(path, name, c.Type, c.Data, c.What);
   }
 
   void AddStrayValue(const std::wstring& path) {
@@ -344,24 +336,29 @@ class TreeBuilder {
     static const wchar_t* const ids[] = {L"VID_0403+PID_6001", L"VID_0403+PID_6010",
                                          L"VID_0403+PID_6011", L"VID_0403+PID_6014"};
     std::wstring id = ids[Pick(4)];
-    switch (Pick(12)) {
-      case 0: return id + L"+" + Serial(200 - id.size() - 1);
-      case 1: return id + L"+" + Serial(27 + Pick(10));  // around the 28-character cut
-      case 2: {  // no '+' separators, maybe spelling another device's key
-        std::wstring serial = serials_.empty() || Chance(30) ? Serial(8) : serials_[Pick((uint32_t)serials_.size())];
-        std::wstring name = id + L"_" + serial;
+    switch (Pick(16)) {
+      case 0:
+        return id + L"+" + Serial(200 - id.size() - 1);
+      case 1:
+        return id + L"+" + Serial(27 + Pick(10));  // around the 28-character cut
+      case 2: {  // no '+' separators, mostly spelling another device's key
+        std::wstring name = shaped_.empty() || Chance(30) ? id + L"+" + Serial(8)
+                                                          : shaped_[Pick((uint32_t)shaped_.size())];
         name[8] = L'&';
+        name[17] = L'_';
         return name;
       }
-      case 3: return id + L"+" + Serial(4) + L" #&{}.-" + (Chance(50) ? L"\x00e9" : L"\x65e5\x672c");
-      case 4: return Chance(50) ? L"VID" : L"X";
-      case 5: return L"VID_ZZZZ+PID_6001+" + Serial(8);
-      case 6: return id + L"+";
-      default: {
-        std::wstring serial = Serial(1 + Pick(12));
-        serials_.push_back(serial);
-        return id + L"+" + serial;
-      }
+      case 3:
+        return id + L"+" + Serial(4) + L" #&{}.-" + (Chance(50) ? L"\x00e9" : L"\x65e5\x672c");
+      case 4:
+        return Chance(50) ? L"VID" : L"X";
+      case 5:
+        return L"VID_ZZZZ+PID_6001+" + Serial(8);
+      case 6:
+        return id + L"+";
+      default:
+        shaped_.push_back(id + L"+" + Serial(1 + Pick(12)));
+        return shaped_.back();
     }
   }
 
@@ -388,7 +385,8 @@ class TreeBuilder {
     std::wstring instance = device + (roll < 88 ? L"\\0000" : L"\\0001");
     MakeKey(instance);
     Put(instance, L"ClassGUID", REG_SZ, Text(PortsClass), "Ports class");
-    if (Chance(60)) Put(instance, L"FriendlyName", REG_SZ, Text(L"USB Serial Port (COM5)"), "right");
+    if (Chance(60))
+      Put(instance, L"FriendlyName", REG_SZ, Text(L"USB Serial Port (COM5)"), "right");
     AddValue(instance, L"UpperFilters", UPPER_FILTERS);
     if (Chance(10)) MakeKey(instance + L"\\" + (Chance(50) ? L"LogConf" : std::wstring(200, L'L')));
     if (Chance(85)) {
@@ -396,9 +394,9 @@ class TreeBuilder {
       MakeKey(parameters);
       AddValue(parameters, L"ConfigData", CONFIG_DATA);
       AddValue(parameters, L"PortName", PORT_NAME);
-      for (const wchar_t* number : {L"MinReadTimeout", L"MinWriteTimeout", L"PollingPeriod",
-                                    L"LatencyTimer", L"WriteBufferSize", L"WriteBufferThreshold",
-                                    L"WriteLatency"})
+      for (const wchar_t* number :
+           {L"MinReadTimeout", L"MinWriteTimeout", L"PollingPeriod", L"LatencyTimer",
+            L"WriteBufferSize", L"WriteBufferThreshold", L"WriteLatency"})
         AddValue(parameters, number, NUMBER);
       if (Chance(30)) AddStrayValue(parameters);
       if (Chance(10)) MakeKey(parameters + L"\\" + std::wstring(1 + Pick(200), L'P'));
@@ -408,7 +406,7 @@ class TreeBuilder {
   }
 
   std::mt19937 random_;
-  std::vector<std::wstring> serials_;
+  std::vector<std::wstring> shaped_;  // names of the bus driver's shape
   std::set<std::wstring> names_;
   Tree tree_;
 };
@@ -448,7 +446,7 @@ struct SeenValue {
 // name, which need not be the key's own.
 struct Device {
   std::string Serial, VidPid, Parameters, Instance;
-  std::wstring ParametersKey, InstanceKey;  // upper-cased, as the snapshot holds them
+  std::wstring ParametersKey, InstanceKey;  // upper-cased, as TreeState holds them
   bool ParametersOpen = false, InstanceOpen = false;
   bool ParametersRefused = false, InstanceRefused = false;
   SeenValue Values[sizeof Rules / sizeof Rules[0]];
@@ -550,8 +548,8 @@ struct Tally {
 // the device keys' access lists as the windowed program sets them at start.
 void CheckWindowedProgram(const Tree& tree) {
   std::vector<Device> devices = ListDevices(tree);
-  Snapshot before = TakeSnapshot();
-  Snapshot want = before;
+  TreeState before = ReadTree();
+  TreeState want = before;
   std::vector<std::string> wantReads, wantWrites;
   for (const Device& d : devices) {
     for (int r = 0; r < SettingsStoreRules; ++r)
@@ -571,7 +569,7 @@ void CheckWindowedProgram(const Tree& tree) {
     if (d.InstanceRefused) {
       wantWrites.push_back(d.Serial + " " + d.Instance);
     } else if (d.SerenumOn()) {
-      StoredValue& filters = want[d.InstanceKey].Values[L"UPPERFILTERS"];
+      Stored& filters = want[d.InstanceKey].Values[L"UPPERFILTERS"];
       if (filters.Name.empty()) filters.Name = L"UpperFilters";
       filters.Type = REG_MULTI_SZ;
       filters.Data = StoredSerenumImage();
@@ -582,12 +580,13 @@ void CheckWindowedProgram(const Tree& tree) {
 
   ClearRecordedMessages();
   HKEY ftdibus;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus));
   ListRegisteredDevices(ftdibus);
   RegCloseKey(ftdibus);
   ReadDeviceSettings();
   WriteDeviceSettings();
-  Snapshot written = TakeSnapshot();
+  TreeState written = ReadTree();
   ExpectTree(want, written, "windowed read and write");
 
   std::vector<std::string> reads, writes;
@@ -603,84 +602,21 @@ void CheckWindowedProgram(const Tree& tree) {
   EXPECT_EQ(Sorted(wantWrites), Sorted(writes)) << "writes reported failed";
 
   SetDeviceKeyPermissions();
-  Snapshot permitted = TakeSnapshot();
+  TreeState permitted = ReadTree();
   for (const Device& d : devices) {
     auto key = permitted.find(d.InstanceKey);
     if (key == permitted.end()) continue;
-    EXPECT_EQ((ACCESS_MASK)KEY_READ, key->second.Everyone)
-        << "Everyone's access to " << d.Instance;
+    EXPECT_EQ((ACCESS_MASK)KEY_READ, key->second.Everyone) << "Everyone's access to " << d.Instance;
     written[d.InstanceKey].Everyone = KEY_READ;
   }
   ExpectTree(written, permitted, "device key access lists");
   FreeInventory();
 }
 
-struct ConsoleRun {
-  DWORD Exit = 0xDEADBEEF;
-  std::string Out, Err;
-};
-
-std::string ReadText(const std::string& path) {
-  Bytes bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-// portmeld.exe beside this program; its output through files, so that a
-// program that hangs cannot block the reader.
-ConsoleRun RunConsole(const std::string& arguments) {
-  char exe[MAX_PATH], temp[MAX_PATH];
-  GetModuleFileNameA(nullptr, exe, sizeof exe);
-  strrchr(exe, '\\')[1] = '\0';
-  GetTempPathA(sizeof temp, temp);
-  std::string outPath = std::string(temp) + "portmeld_chaos_out.txt";
-  std::string errPath = std::string(temp) + "portmeld_chaos_err.txt";
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE in = CreateFileA("NUL", GENERIC_READ, 0, &inherit, OPEN_EXISTING, 0, nullptr);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  std::string command = "\"" + std::string(exe) + "portmeld.exe\" " + arguments;
-  PROCESS_INFORMATION process = {};
-  ConsoleRun run;
-  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                &startup, &process);
-  if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
-    // Wine now and then refuses a launch so; once more, and say so.
-    printf("chaos: CreateProcessA failed with 1359 (Wine), launching again: %s\n", command.c_str());
-    started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &process);
-  }
-  CloseHandle(in);
-  CloseHandle(out);
-  CloseHandle(err);
-  if (!started) {
-    ADD_FAILURE() << command << ": CreateProcessA error " << GetLastError();
-    return run;
-  }
-  if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << command << ": still running after 60 s";
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
-  }
-  GetExitCodeProcess(process.hProcess, &run.Exit);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  run.Out = ReadText(outPath);
-  run.Err = ReadText(errPath);
-  return run;
-}
-
 // The document, or a failure naming the output and a null document.
-nlohmann::json ParseJson(const ConsoleRun& run, const char* command) {
-  EXPECT_TRUE(run.Exit == 0 || run.Exit == 2 || run.Exit == 4 || run.Exit == 5)
-      << command << " exit " << run.Exit << "\nstderr: " << run.Err;
+nlohmann::json ParseJson(const ProgramRun& run, const char* command) {
+  EXPECT_TRUE(run.ExitCode == 0 || run.ExitCode == 2 || run.ExitCode == 4 || run.ExitCode == 5)
+      << command << " exit " << run.ExitCode << "\nstderr: " << run.Err;
   try {
     nlohmann::json document = nlohmann::json::parse(run.Out);
     if (document.is_object() && document["ports"].is_array() && document["errors"].is_array())
@@ -688,19 +624,19 @@ nlohmann::json ParseJson(const ConsoleRun& run, const char* command) {
   } catch (const nlohmann::json::exception& e) {
     ADD_FAILURE() << command << ": " << e.what();
   }
-  ADD_FAILURE() << command << " printed no JSON document (exit " << run.Exit << "):\n"
+  ADD_FAILURE() << command << " printed no JSON document (exit " << run.ExitCode << "):\n"
                 << run.Out.substr(0, 2000) << "\nstderr: " << run.Err.substr(0, 2000);
   return nullptr;
 }
 
 void CheckConsoleShow(const Tree& tree) {
   std::vector<Device> devices = ListDevices(tree);
-  Snapshot before = TakeSnapshot();
-  ConsoleRun run = RunConsole("show all --json");
-  ExpectTree(before, TakeSnapshot(), "portmeld show");
+  TreeState before = ReadTree();
+  ProgramRun run = RunPortmeld("show all --json");
+  ExpectTree(before, ReadTree(), "portmeld show");
   nlohmann::json document = ParseJson(run, "show all --json");
   if (document.is_null()) return;
-  EXPECT_EQ(devices.empty() ? 4u : 0u, run.Exit) << run.Err;
+  EXPECT_EQ(devices.empty() ? 4u : 0u, run.ExitCode) << run.Err;
   if (devices.empty()) return;
   EXPECT_TRUE(document["errors"].empty()) << document["errors"].dump();
   const nlohmann::json& ports = document["ports"];
@@ -735,7 +671,7 @@ void CheckConsoleShow(const Tree& tree) {
 
 void CheckConsoleSet(const Tree& tree) {
   std::vector<Device> devices = ListDevices(tree);
-  Snapshot want = TakeSnapshot();
+  TreeState want = ReadTree();
   std::vector<std::string> wantErrors;
   bool changes = false;
   const int latency = 5;  // Rules[5]
@@ -744,23 +680,24 @@ void CheckConsoleSet(const Tree& tree) {
     if (d.Readable(latency)) memcpy(&stored, d.Values[latency].Data.data(), 4);
     if (d.Readable(latency) && stored == 7) continue;
     if (!d.ParametersOpen || d.ParametersRefused) {
-      wantErrors.push_back(Utf8(Wide(d.Serial)) + " LatencyTimer " + (d.ParametersOpen ? "5" : "2"));
+      wantErrors.push_back(Utf8(Wide(d.Serial)) + " LatencyTimer " +
+                           (d.ParametersOpen ? "5" : "2"));
       continue;
     }
     changes = true;
     Counted.ConsoleWrites++;
-    StoredValue& value = want[d.ParametersKey].Values[L"LATENCYTIMER"];
+    Stored& value = want[d.ParametersKey].Values[L"LATENCYTIMER"];
     if (value.Name.empty()) value.Name = L"LatencyTimer";
     value.Type = REG_DWORD;
     value.Data = {7, 0, 0, 0};
   }
   Counted.ConsoleErrors += (int)wantErrors.size();
-  ConsoleRun run = RunConsole("set all latencyTimer=7 --no-reload --json");
-  ExpectTree(want, TakeSnapshot(), "portmeld set");
+  ProgramRun run = RunPortmeld("set all latencyTimer=7 --no-reload --json");
+  ExpectTree(want, ReadTree(), "portmeld set");
   nlohmann::json document = ParseJson(run, "set all latencyTimer=7 --no-reload --json");
   if (document.is_null()) return;
   if (devices.empty()) {  // refused as naming no port: the refusal is the one error
-    EXPECT_EQ(4u, run.Exit) << run.Err;
+    EXPECT_EQ(4u, run.ExitCode) << run.Err;
     EXPECT_EQ(1u, document["errors"].size()) << document["errors"].dump();
     return;
   }
@@ -769,11 +706,12 @@ void CheckConsoleSet(const Tree& tree) {
   for (const nlohmann::json& e : document["errors"]) {
     unsigned long code = e.value("error", 0ul);
     onlyDenied = onlyDenied && code == ERROR_ACCESS_DENIED;
-    errors.push_back(e.value("serial", "") + " " + e.value("value", "") + " " + std::to_string(code));
+    errors.push_back(e.value("serial", "") + " " + e.value("value", "") + " " +
+                     std::to_string(code));
   }
   EXPECT_EQ(Sorted(wantErrors), Sorted(errors)) << "failed writes in \"errors\"";
   DWORD wantExit = errors.empty() ? 0 : onlyDenied ? 5 : 2;
-  EXPECT_EQ(wantExit, run.Exit) << run.Err;
+  EXPECT_EQ(wantExit, run.ExitCode) << run.Err;
   EXPECT_EQ(changes, document.value("changed", !changes));
 }
 
@@ -804,7 +742,8 @@ class RegistryChaos : public ::testing::Test {
 };
 
 TEST_F(RegistryChaos, RandomTreesThroughBothFrontEnds) {
-  uint32_t seed = FromEnvironment("PORTMELD_CHAOS_SEED", GetTickCount() ^ (GetCurrentProcessId() << 16));
+  uint32_t seed =
+      FromEnvironment("PORTMELD_CHAOS_SEED", GetTickCount() ^ (GetCurrentProcessId() << 16));
   uint32_t trees = FromEnvironment("PORTMELD_CHAOS_TREES", 20);
   printf("chaos: %u trees from seed %u (PORTMELD_CHAOS_SEED=%u builds them again)\n", trees, seed,
          seed);
@@ -822,17 +761,19 @@ TEST_F(RegistryChaos, RandomTreesThroughBothFrontEnds) {
     tree = Rebuild(treeSeed);
     CheckWindowedProgram(tree);
     if (HasFailure()) {
-      printf("chaos: tree seed %u failed; PORTMELD_CHAOS_SEED=%u PORTMELD_CHAOS_TREES=1 builds it "
-             "again:\n%s",
-             treeSeed, treeSeed, tree.Description.c_str());
+      printf(
+          "chaos: tree seed %u failed; PORTMELD_CHAOS_SEED=%u PORTMELD_CHAOS_TREES=1 builds it "
+          "again:\n%s",
+          treeSeed, treeSeed, tree.Description.c_str());
       break;
     }
   }
-  printf("chaos: %.1f s; %d device keys listed (%d keys refusing writes): %d unreadable values and "
-         "%d failed writes reported by the core, %d LatencyTimer values set and %d failed by "
-         "portmeld\n",
-         (GetTickCount() - started) / 1000.0, Counted.Devices, Counted.Refused, Counted.Reads,
-         Counted.Writes, Counted.ConsoleWrites, Counted.ConsoleErrors);
+  printf(
+      "chaos: %.1f s; %d device keys listed (%d keys refusing writes): %d unreadable values and "
+      "%d failed writes reported by the core, %d LatencyTimer values set and %d failed by "
+      "portmeld\n",
+      (GetTickCount() - started) / 1000.0, Counted.Devices, Counted.Refused, Counted.Reads,
+      Counted.Writes, Counted.ConsoleWrites, Counted.ConsoleErrors);
 }
 
 }  // namespace
