@@ -48,7 +48,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
     const DeviceRecord* live = AttachedRecord(machine, record);
     Json port = PortObject(record, attached);
     port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & 1) != 0);
-    port["description"] = live ? std::string(live->Description) : std::string();
+    port["description"] = live ? Utf8(live->Description) : std::string();
     outcome->Document["ports"].push_back(port);
     outcome->Lines.push_back(
         Pad(PortNameOf(record), 8) + Pad(SerialOf(record), 14) + Pad(VidPidOf(record), 11) +
@@ -84,9 +84,11 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
   return Finish(outcome);
 }
 
-// Brings every selected port to what change() makes of its record.
+// Brings every selected port to what change() makes of its record; with
+// named, only those settings count.
 template <typename ChangeFn>
-int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change) {
+int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change,
+                const std::vector<const SettingSpec*>* named = nullptr) {
   Machine machine;
   LoadMachine(&machine, READ_SETTINGS, outcome);
   std::vector<uint32_t> indexes;
@@ -98,7 +100,7 @@ int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change) {
     if (!change(&desired, outcome)) return Finish(outcome);
     Json port = PortObject(*record, AttachedState(machine, *record));
     port["changes"] = Json::array();
-    ApplyChanges(record, desired, &devices, outcome, &port);
+    ApplyChanges(record, desired, &devices, outcome, &port, named);
     outcome->Document["ports"].push_back(port);
   }
   ReloadAfterWrites(line, outcome);
@@ -125,10 +127,15 @@ int RunSet(const CommandLine& line, Outcome* outcome) {
                     name + " " + reason + ", not '" + argument.substr(equals + 1) + "'");
     wanted.push_back({spec, value});
   }
-  return ChangePorts(line, outcome, [&](DeviceRecord* record, Outcome*) {
-    for (const auto& setting : wanted) ApplySetting(*setting.first, setting.second, record);
-    return true;
-  });
+  std::vector<const SettingSpec*> named;
+  for (const auto& setting : wanted) named.push_back(setting.first);
+  return ChangePorts(
+      line, outcome,
+      [&](DeviceRecord* record, Outcome*) {
+        for (const auto& setting : wanted) ApplySetting(*setting.first, setting.second, record);
+        return true;
+      },
+      &named);
 }
 
 int RunPreset(const CommandLine& line, Outcome* outcome) {
@@ -181,7 +188,7 @@ int RunSave(const CommandLine& line, Outcome* outcome) {
     return Refuse(outcome, EXIT_BAD_INPUT, "save writes one port's settings: name one port");
   const DeviceRecord& record = machine.Registered.Records[indexes[0]];
   Json port = PortObject(record, AttachedState(machine, record));
-  port["file"] = line.Arguments[0];
+  port["file"] = Utf8(line.Arguments[0]);
   outcome->Document["ports"].push_back(port);
   if (!line.Check) {
     Reporter reporter = OutcomeReporter(outcome);

@@ -28,10 +28,26 @@ std::string VidPidOf(const DeviceRecord& record) {
   return text;
 }
 
+std::string Utf8(const std::string& ansi) {
+  bool plain = true;
+  for (char c : ansi) plain = plain && (unsigned char)c < 0x80;
+  if (plain || ansi.size() > 1 << 20) return ansi;
+  int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+  std::wstring text(wide > 0 ? wide : 0, L'\0');
+  if (wide > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &text[0], wide);
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
+                                 nullptr);
+  std::string utf8(size > 0 ? size : 0, '\0');
+  if (size > 0)
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &utf8[0], size, nullptr,
+                        nullptr);
+  return utf8;
+}
+
 Json PortObject(const DeviceRecord& record, int attached) {
   Json port = Json::object();
-  port["port"] = PortNameOf(record);
-  port["serial"] = SerialOf(record);
+  port["port"] = Utf8(PortNameOf(record));
+  port["serial"] = Utf8(SerialOf(record));
   port["vidpid"] = VidPidOf(record);
   port["attached"] = attached < 0 ? Json(nullptr) : Json(attached == 1);
   return port;
@@ -44,12 +60,12 @@ void AddError(Outcome* outcome, const std::string& message, const std::string& p
   outcome->Failed = true;
   if (error != ERROR_ACCESS_DENIED) outcome->Denied = false;
   Json entry = Json::object();
-  entry["port"] = port;
-  entry["serial"] = serial;
-  entry["value"] = value;
-  entry["key"] = key;
+  entry["port"] = Utf8(port);
+  entry["serial"] = Utf8(serial);
+  entry["value"] = Utf8(value);
+  entry["key"] = Utf8(key);
   entry["error"] = error;
-  entry["message"] = message;
+  entry["message"] = Utf8(message);
   outcome->Document["errors"].push_back(entry);
 }
 
@@ -73,10 +89,10 @@ int Refuse(Outcome* outcome, int exitCode, const std::string& message) {
     entry["value"] = "";
     entry["key"] = "";
     entry["error"] = 0;
-    entry["message"] = message;
+    entry["message"] = Utf8(message);
     outcome->Document["errors"].push_back(entry);
     outcome->Document["changed"] = false;
-    PrintLine(outcome->Document.dump(2));
+    PrintLine(outcome->Document.dump(2, ' ', false, Json::error_handler_t::replace));
   } else {
     fprintf(stderr, "portmeld: %s\n", message.c_str());
   }
@@ -97,7 +113,7 @@ static std::string ErrorLine(const Json& error) {
 int Finish(Outcome* outcome) {
   outcome->Document["changed"] = outcome->Changed;
   if (outcome->JsonOutput) {
-    PrintLine(outcome->Document.dump(2));
+    PrintLine(outcome->Document.dump(2, ' ', false, Json::error_handler_t::replace));
   } else {
     for (const std::string& line : outcome->Lines) PrintLine(line);
     for (const Json& error : outcome->Document["errors"])

@@ -52,6 +52,11 @@ int Refuse(Outcome* outcome, int exitCode, const std::string& message);
 // the exit code the outcome comes to.
 int Finish(Outcome* outcome);
 
+// The program's texts are in the ANSI code page, as the registry's "A"
+// calls give them; JSON is UTF-8. A name with an accented letter must come
+// out as the same letter, not break the document.
+std::string Utf8(const std::string& ansi);
+
 // Writes the text and a line end to standard output.
 void PrintLine(const std::string& text);
 

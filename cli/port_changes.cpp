@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 
 #include "comdb/comdb_bits.h"
@@ -108,8 +109,15 @@ static void CopyValue(const DeviceRecord& from, SettingValueName name, DeviceRec
 }
 
 void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHolder* devices,
-                  Outcome* outcome, Json* port) {
+                  Outcome* outcome, Json* port, const std::vector<const SettingSpec*>* named) {
   std::vector<Change> changes = Differences(*record, desired);
+  if (named) {
+    std::vector<Change> asked;
+    for (const Change& change : changes)
+      if (std::find(named->begin(), named->end(), change.Spec) != named->end())
+        asked.push_back(change);
+    changes.swap(asked);
+  }
   bool touched[VALUE_NAME_COUNT] = {};
   for (const Change& change : changes) touched[change.Spec->Value] = true;
 

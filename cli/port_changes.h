@@ -44,9 +44,13 @@ struct DeviceSetHolder {
 // Brings the record to desired: writes every value in which a setting
 // differs, reports each change written and each value that could not be.
 // With --check, only says what would change.
-// The changes go to (*port)["changes"].
+// The changes go to (*port)["changes"]. With named, only those settings
+// count: what the command or profile asked for, not what follows from it
+// (a changed alias makes the table "custom"; an option set on a ConfigData
+// that could not be read gives it its other bits too).
 void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHolder* devices,
-                  Outcome* outcome, Json* port);
+                  Outcome* outcome, Json* port,
+                  const std::vector<const SettingSpec*>* named = nullptr);
 
 // Gives the registered device at index the number: PortName, FriendlyName
 // and ComDB, as the windowed program does. A number another device holds,

@@ -29,10 +29,11 @@ struct ProfilePlan {
   std::vector<int> UnmatchedRules;  // 1-based
 };
 
+// A profile is UTF-8, the record's names ANSI.
 bool RuleMatches(const ProfileMatch& match, const DeviceRecord& record) {
-  if (!match.Port.empty() && !EqualsIgnoringCase(match.Port, PortNameOf(record).c_str()))
+  if (!match.Port.empty() && !EqualsIgnoringCase(match.Port, Utf8(PortNameOf(record)).c_str()))
     return false;
-  if (!match.Serial.empty() && !MatchesGlob(match.Serial, SerialOf(record))) return false;
+  if (!match.Serial.empty() && !MatchesGlob(match.Serial, Utf8(SerialOf(record)))) return false;
   if (match.HasVidPid && record.DeviceId != match.DeviceId) return false;
   return true;
 }
@@ -132,12 +133,13 @@ void Enforce(Machine* machine, const Profile& profile, bool write, Outcome* outc
     DeviceRecord* record = &machine->Registered.Records[plan_port.Index];
     Json port = PortObject(*record, AttachedState(*machine, *record));
     port["changes"] = Json::array();
-    ApplyChanges(record, plan_port.Desired, &devices, outcome, &port);
+    ApplyChanges(record, plan_port.Desired, &devices, outcome, &port, &plan_port.Named);
     if (plan_port.ComNumber) {
       std::string reason;
-      // A profile never takes a number in use: that would need --force.
-      if (RenamePort(machine, plan_port.Index, plan_port.ComNumber, false, outcome, &port,
-                     &reason) != EXIT_DONE)
+      // A profile never takes a number in use: that would need --force. A
+      // test still lists the difference: the port is not as it should be.
+      if (RenamePort(machine, plan_port.Index, plan_port.ComNumber, outcome->CheckOnly, outcome,
+                     &port, &reason) != EXIT_DONE)
         AddDeviceError(outcome, *record, reason, "PortName", "", ERROR_ALREADY_EXISTS);
     }
     if (!port["changes"].empty()) outcome->Document["ports"].push_back(port);
@@ -172,7 +174,8 @@ int RunApply(const CommandLine& line, Outcome* outcome) {
 
 Json ExportedRule(const DeviceRecord& record) {
   Json rule = Json::object();
-  rule["match"] = {{"serial", SerialOf(record)}};
+  // The serial, and the ids: one serial number can have keys under two.
+  rule["match"] = {{"serial", Utf8(SerialOf(record))}, {"vidpid", VidPidOf(record)}};
   if (ComNumberOf(PortNameOf(record))) rule["port"] = PortNameOf(record);
   for (const SettingSpec& spec : Settings) {
     SettingValue value = CurrentValue(spec, record);
@@ -269,7 +272,7 @@ int RunExport(const CommandLine& line, Outcome* outcome) {
     profile["ignoreSerial"] = ignoreSerial;
     profile["ports"] = Json::array();
     for (uint32_t i : indexes) profile["ports"].push_back(ExportedRule(machine.Registered.Records[i]));
-    std::string text = profile.dump(2) + "\n";
+    std::string text = profile.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     written = WriteTextFile(file, text.data(), text.size());
   } else {
     std::wstring text = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
@@ -312,8 +315,8 @@ Json ActualState(const Machine& machine, const Profile& profile, const ProfilePl
   for (const PortPlan& port : plan.Ports) {
     const DeviceRecord& record = machine.Registered.Records[port.Index];
     Json rule = Json::object();
-    rule["match"] = {{"serial", SerialOf(record)}};
-    if (port.ComNumber) rule["port"] = PortNameOf(record);
+    rule["match"] = {{"serial", Utf8(SerialOf(record))}};
+    if (port.ComNumber) rule["port"] = Utf8(PortNameOf(record));
     for (const SettingSpec* spec : port.Named) rule[spec->Name] = JsonValue(*spec, CurrentValue(*spec, record));
     state["ports"].push_back(rule);
   }
@@ -341,7 +344,7 @@ int RunDsc(const CommandLine& line, Outcome* outcome) {
   }
   Json state = ActualState(machine, profile, PlanProfile(machine, profile));
   state["_inDesiredState"] = inDesiredState;
-  PrintLine(state.dump());
+  PrintLine(state.dump(-1, ' ', false, Json::error_handler_t::replace));
   fflush(stdout);
   for (const Json& error : outcome->Document["errors"])
     fprintf(stderr, "portmeld: %s\n", error["message"].get<std::string>().c_str());

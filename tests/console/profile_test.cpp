@@ -218,8 +218,16 @@ CASES(ExitCodes,
       {{P6, "LatencyTimer", Two}, {P7, "LatencyTimer", Two}}},
   // A value that could not be read is never written back, not even for a
   // setting stored in it.
+  // A ConfigData that could not be read is written once a profile sets one of
+  // its options, as the windowed program writes it once a box is ticked:
+  // that option over the standard aliases. What is not named stays.
+  {"UnreadableConfigDataSetOnce", [] { SetBinary(P5, "ConfigData", Bytes(65, 0x11)); },
+      PROFILE(R"({"match": {"port": "COM5"}, "serialPrinter": true})"), "apply %P --json", {0},
+      R"({"/ports/[COM5]/changes/#": 1, "/ports/[COM5]/changes/0/from": null})",
+      {{P5, "ConfigData", Bin(Config(0x80))}}},
   {"UnreadableValueKept", [] { SetBinary(P5, "ConfigData", Bytes(65, 0x11)); },
-      PROFILE(R"({"match": {"port": "COM5"}, "serialPrinter": true})"), "apply %P", {2}});
+      PROFILE(R"({"match": {"port": "COM5"}, "latencyTimer": 2})"), "apply %P", {0}, "{}",
+      {{P5, "LatencyTimer", Two}}});
 
 // --- "port": "COMn" ------------------------------------------------------------------------
 
