@@ -63,8 +63,8 @@ bool AllocateSids(PSID* sids, int count) {
   for (int i = 0; i < count; ++i) {
     const WellKnownSid& w = WellKnownSids[i];
     SID_IDENTIFIER_AUTHORITY authority = w.Authority;
-    if (!AllocateAndInitializeSid(&authority, w.SubAuthorityCount, w.SubAuthority0,
-                                  w.SubAuthority1, 0, 0, 0, 0, 0, 0, &sids[i])) {
+    if (!AllocateAndInitializeSid(&authority, w.SubAuthorityCount, w.SubAuthority0, w.SubAuthority1,
+                                  0, 0, 0, 0, 0, 0, &sids[i])) {
       sids[i] = nullptr;
       FreeSids(sids, i);
       return false;
@@ -107,7 +107,8 @@ bool BuildAccessDescriptor(const AccessEntry* entries, int count, PSID* sids, Ac
     return false;
   }
   d->Descriptor = LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH);
-  if (!d->Descriptor || !InitializeSecurityDescriptor(d->Descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+  if (!d->Descriptor ||
+      !InitializeSecurityDescriptor(d->Descriptor, SECURITY_DESCRIPTOR_REVISION) ||
       !SetSecurityDescriptorDacl(d->Descriptor, TRUE, d->Dacl, FALSE)) {
     FreeAccessDescriptor(d);
     return false;
@@ -143,8 +144,8 @@ bool WriteDriverKeyDacls(HKEY ftdibus, PSECURITY_DESCRIPTOR descriptor, const Re
   HKEY arbiter;
   rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, WRITE_DAC, &arbiter);
   if (rc != ERROR_SUCCESS) {
-    ReportPermissions(reporter, "Error opening key COM_NAME_ARBITER", MB_OK,
-                      ComNameArbiterKeyPath, rc);
+    ReportPermissions(reporter, "Error opening key COM_NAME_ARBITER", MB_OK, ComNameArbiterKeyPath,
+                      rc);
     return false;
   }
   bool result = true;
@@ -197,9 +198,9 @@ bool SetPrivilege(const char* name, bool enable, const Reporter* reporter) {
     }
   }
   if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
-    Report report = MakeReport(REPORT_SET_PRIVILEGE,
-                               "The token does not have the specified privilege", "ERROR",
-                               MB_ICONWARNING | MB_OK);
+    Report report =
+        MakeReport(REPORT_SET_PRIVILEGE, "The token does not have the specified privilege", "ERROR",
+                   MB_ICONWARNING | MB_OK);
     report.Value = name;
     report.Error = ERROR_NOT_ALL_ASSIGNED;
     TellReporter(reporter, report);

@@ -76,8 +76,7 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
   SelectedIndex = -1;
   if (selected)
     for (uint32_t i = 0; i < Inventory.count; i++)
-      if (SameIdentity(*selected, IdentityOf(&Inventory.Records[i])) &&
-          RowOfDevice((int)i) != -1) {
+      if (SameIdentity(*selected, IdentityOf(&Inventory.Records[i])) && RowOfDevice((int)i) != -1) {
         SelectedIndex = (int)i;
         break;
       }
@@ -98,7 +97,8 @@ static void OnApply() {
   DeviceIdentity selected = {};
   bool hadSelection = SelectedRecord() != nullptr;
   if (hadSelection) selected = IdentityOf(SelectedRecord());
-  for (uint32_t i = 0; before && i < beforeCount; i++) before[i] = IdentityOf(&Inventory.Records[i]);
+  for (uint32_t i = 0; before && i < beforeCount; i++)
+    before[i] = IdentityOf(&Inventory.Records[i]);
 
   ListDevicesWithSettings();
   if (before)

@@ -23,8 +23,10 @@ HWND MainWindow;
 static bool IgnoreSerialChecked = false;
 
 const NumberFieldControl NumberFields[NUMBER_FIELD_COUNT] = {
-    {IDE_MIN_READ_TIMEOUT, &DeviceRecord::MinReadTimeout, MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT},
-    {IDE_MIN_WRITE_TIMEOUT, &DeviceRecord::MinWriteTimeout, MinWriteTimeoutRange, KNOWN_MIN_WRITE_TIMEOUT},
+    {IDE_MIN_READ_TIMEOUT, &DeviceRecord::MinReadTimeout, MinReadTimeoutRange,
+     KNOWN_MIN_READ_TIMEOUT},
+    {IDE_MIN_WRITE_TIMEOUT, &DeviceRecord::MinWriteTimeout, MinWriteTimeoutRange,
+     KNOWN_MIN_WRITE_TIMEOUT},
     {IDE_POLLING_PERIOD, &DeviceRecord::PollingPeriod, PollingPeriodRange, KNOWN_POLLING_PERIOD},
     {IDE_LATENCY_TIMER, &DeviceRecord::LatencyTimer, LatencyTimerRange, KNOWN_LATENCY_TIMER},
 };
@@ -39,10 +41,17 @@ const OptionBoxControl OptionBoxes[OPTION_BOX_COUNT] = {
 
 // Disabled while no port is selected.
 static const int DeviceControls[] = {
-    IDX_SERIAL_PRINTER,   IDX_CANCEL_IF_POWER_OFF, IDX_EVENT_ON_SURPRISE_REMOVAL,
-    IDX_SET_RTS_ON_CLOSE, IDX_DISABLE_MODEM_CTRL,  IDX_SERIAL_ENUMERATOR,
-    IDE_MIN_READ_TIMEOUT, IDE_MIN_WRITE_TIMEOUT,   IDE_POLLING_PERIOD,
-    IDE_LATENCY_TIMER,    IDE_STATUS,
+    IDX_SERIAL_PRINTER,
+    IDX_CANCEL_IF_POWER_OFF,
+    IDX_EVENT_ON_SURPRISE_REMOVAL,
+    IDX_SET_RTS_ON_CLOSE,
+    IDX_DISABLE_MODEM_CTRL,
+    IDX_SERIAL_ENUMERATOR,
+    IDE_MIN_READ_TIMEOUT,
+    IDE_MIN_WRITE_TIMEOUT,
+    IDE_POLLING_PERIOD,
+    IDE_LATENCY_TIMER,
+    IDE_STATUS,
 };
 
 struct TooltipText {
@@ -278,8 +287,9 @@ static void InitMainWindow(HWND window) {
     if (ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages)) {
       ReadDeviceSettingsKeeping(&Inventory, &MainWindowMessages, &registered);
       if (!SetDeviceKeyPermissions(&Inventory, &MainWindowMessages))
-        MessageBoxAtCursor(MainWindow, "Some Registry Key are corrupted./nPlease clean your Registry.",
-                           "Error", MB_OK | MB_ICONWARNING);
+        MessageBoxAtCursor(MainWindow,
+                           "Some Registry Key are corrupted./nPlease clean your Registry.", "Error",
+                           MB_OK | MB_ICONWARNING);
     }
     RegCloseKey(ftdibus);
   }

@@ -45,9 +45,9 @@ const Reporter MainWindowMessages = {ShowReportAtCursor, nullptr};
 HWND AddTooltip(int controlId, HWND dialog, const char* text) {
   if (controlId == 0 || !dialog || !text) return nullptr;
   HWND control = GetDlgItem(dialog, controlId);
-  HWND tooltip = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
-                                 nullptr, ModuleInstance, nullptr);
+  HWND tooltip = CreateWindowExA(
+      0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, ModuleInstance, nullptr);
   if (!control || !tooltip) {
     // Nothing to attach to: do not leave an idle tooltip window behind.
     if (tooltip) DestroyWindow(tooltip);

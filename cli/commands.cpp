@@ -50,11 +50,17 @@ int RunList(const CommandLine& line, Outcome* outcome) {
     port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & 1) != 0);
     port["description"] = live ? Utf8(live->Description) : std::string();
     outcome->Document["ports"].push_back(port);
-    outcome->Lines.push_back(
-        Pad(PortNameOf(record), 8) + Pad(SerialOf(record), 14) + Pad(VidPidOf(record), 11) +
-        Pad(attached < 0 ? "unknown" : attached ? "yes" : "no", 10) +
-        Pad(attached < 0 ? "-" : live && (live->Flags & 1) ? "yes" : "no", 6) +
-        (live ? live->Description : ""));
+    outcome->Lines.push_back(Pad(PortNameOf(record), 8) + Pad(SerialOf(record), 14) +
+                             Pad(VidPidOf(record), 11) +
+                             Pad(attached < 0 ? "unknown"
+                                 : attached   ? "yes"
+                                              : "no",
+                                 10) +
+                             Pad(attached < 0                ? "-"
+                                 : live && (live->Flags & 1) ? "yes"
+                                                             : "no",
+                                 6) +
+                             (live ? live->Description : ""));
   }
   return Finish(outcome);
 }
@@ -69,14 +75,16 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
     int attached = AttachedState(machine, record);
     Json port = PortObject(record, attached);
     Json settings = Json::object();
-    outcome->Lines.push_back(ShownName(record) + "  " + SerialOf(record) + "  " +
-                             VidPidOf(record) + "  " +
-                             (attached < 0 ? "attachment unknown" : attached ? "attached"
-                                                                             : "not attached"));
-    for (const SettingSpec& spec : Settings) {
-      SettingValue value = CurrentValue(spec, record);
-      settings[spec.Name] = JsonValue(spec, value);
-      outcome->Lines.push_back("  " + Pad(spec.Name, 27) + FormatSettingValue(spec, value));
+    outcome->Lines.push_back(ShownName(record) + "  " + SerialOf(record) + "  " + VidPidOf(record) +
+                             "  " +
+                             (attached < 0 ? "attachment unknown"
+                              : attached   ? "attached"
+                                           : "not attached"));
+    for (const SettingSpec& definition : Settings) {
+      SettingValue value = CurrentValue(definition, record);
+      settings[definition.Name] = JsonValue(definition, value);
+      outcome->Lines.push_back("  " + Pad(definition.Name, 27) +
+                               FormatSettingValue(definition, value));
     }
     port["settings"] = settings;
     outcome->Document["ports"].push_back(port);
@@ -115,17 +123,17 @@ int RunSet(const CommandLine& line, Outcome* outcome) {
   for (const std::string& argument : line.Arguments) {
     size_t equals = argument.find('=');
     std::string name = argument.substr(0, equals);
-    const SettingSpec* spec = FindSetting(name);
-    if (equals == std::string::npos || !spec)
+    const SettingSpec* definition = FindSetting(name);
+    if (equals == std::string::npos || !definition)
       return Refuse(outcome, EXIT_BAD_INPUT,
-                    spec ? "'" + argument + "' is not NAME=VALUE"
-                         : "unknown setting '" + name + "' (portmeld set --help lists them)");
+                    definition ? "'" + argument + "' is not NAME=VALUE"
+                               : "unknown setting '" + name + "' (portmeld set --help lists them)");
     SettingValue value;
     std::string reason;
-    if (!ParseSettingValue(*spec, argument.substr(equals + 1), &value, &reason))
+    if (!ParseSettingValue(*definition, argument.substr(equals + 1), &value, &reason))
       return Refuse(outcome, EXIT_BAD_INPUT,
                     name + " " + reason + ", not '" + argument.substr(equals + 1) + "'");
-    wanted.push_back({spec, value});
+    wanted.push_back({definition, value});
   }
   std::vector<const SettingSpec*> named;
   for (const auto& setting : wanted) named.push_back(setting.first);
@@ -142,8 +150,8 @@ int RunPreset(const CommandLine& line, Outcome* outcome) {
   static const struct {
     const char* Name;
     Preset Value;
-  } presets[] = {{"default", PRESET_DEFAULT}, {"portmeld", PRESET_PORTMELD},
-                 {"tarnlink", PRESET_TARNLINK}};
+  } presets[] = {
+      {"default", PRESET_DEFAULT}, {"portmeld", PRESET_PORTMELD}, {"tarnlink", PRESET_TARNLINK}};
   const Preset* chosen = nullptr;
   if (line.Arguments.size() == 1)
     for (const auto& preset : presets)
@@ -151,9 +159,8 @@ int RunPreset(const CommandLine& line, Outcome* outcome) {
   if (!chosen)
     return Refuse(outcome, EXIT_BAD_INPUT, "preset takes one of default, portmeld, tarnlink");
   Preset preset = *chosen;
-  return ChangePorts(line, outcome, [&](DeviceRecord* record, Outcome*) {
-    return ApplyPreset(record, preset);
-  });
+  return ChangePorts(line, outcome,
+                     [&](DeviceRecord* record, Outcome*) { return ApplyPreset(record, preset); });
 }
 
 // A reporter that keeps the first report's text, for a refusal.
@@ -229,8 +236,8 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
     outcome->Lines.push_back(std::string("ignoreSerial  ") + (current ? "on" : "off"));
     return Finish(outcome);
   }
-  SettingSpec onOff = {"ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0,
-                       {0, 0}, 0};
+  SettingSpec onOff = {
+      "ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, {0, 0}, 0};
   SettingValue wanted;
   std::string reason;
   if (line.Arguments.size() != 1 || !ParseSettingValue(onOff, line.Arguments[0], &wanted, &reason))
@@ -247,7 +254,8 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
     return Finish(outcome);
   }
   outcome->Changed = true;
-  outcome->Document["changes"].push_back({{"setting", "ignoreSerial"}, {"from", current}, {"to", on}});
+  outcome->Document["changes"].push_back(
+      {{"setting", "ignoreSerial"}, {"from", current}, {"to", on}});
   outcome->Lines.push_back(std::string("ignoreSerial  ") + (current ? "on" : "off") + " -> " +
                            (on ? "on" : "off"));
   ReloadAfterWrites(line, outcome);
@@ -259,9 +267,9 @@ int RunReload(const CommandLine& line, Outcome* outcome) {
   FT_STATUS status = ReloadDriver();
   if (status != FT_OK)
     AddError(outcome,
-             status == FT_LIBRARY_MISSING ? "FTD2XX.dll could not be loaded: no reload"
-                                          : "the driver reload failed (FT_Reload status " +
-                                                std::to_string(status) + ")",
+             status == FT_LIBRARY_MISSING
+                 ? "FTD2XX.dll could not be loaded: no reload"
+                 : "the driver reload failed (FT_Reload status " + std::to_string(status) + ")",
              "", "", "", "", status == FT_LIBRARY_MISSING ? ERROR_MOD_NOT_FOUND : 0);
   else
     outcome->Lines.push_back("driver reloaded");
@@ -325,8 +333,8 @@ int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
       if (rc != ERROR_SUCCESS) {
         char path[DEVICE_KEY_PATH_SIZE];
         FormatDeviceKeyPath(path, sizeof path, &record, DEVICE_INSTANCE_KEY);
-        AddDeviceError(outcome, record, "cannot remove the device instance: not removed", "",
-                       path, (unsigned long)rc);
+        AddDeviceError(outcome, record, "cannot remove the device instance: not removed", "", path,
+                       (unsigned long)rc);
         continue;
       }
     }

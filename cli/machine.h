@@ -39,4 +39,3 @@ const DeviceRecord* AttachedRecord(const Machine& machine, const DeviceRecord& r
 // reason.
 int SelectPorts(const Machine& machine, const std::string& port, const std::string& vidpid,
                 std::vector<uint32_t>* indexes, std::string* reason);
-

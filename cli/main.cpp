@@ -47,8 +47,8 @@ std::string SettingsHelp() {
       "  setRtsOnClose, disableModemCtrlAtStartup, serialEnumerator, bufferedWrites,\n"
       "  writeBufferSize (1-4096), writeBufferThreshold (1-20), writeLatency (1-16),\n"
       "  baudAliases (default or tarnlink), baudAlias.N (N one of";
-  for (const SettingSpec& spec : Settings)
-    if (spec.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (spec.Name + 10);
+  for (const SettingSpec& definition : Settings)
+    if (definition.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (definition.Name + 10);
   text += "): the actual rate a program asking for N baud gets, e.g. baudAlias.9600=9700.\n";
   text += ExitCodes;
   return text;
@@ -106,7 +106,8 @@ int Run(int argc, char** argv) {
   CLI::App* list = command("list", "every registered FTDI port: attached and open now or not");
   list->add_flag("--attached", line.AttachedOnly, "only the ports attached now");
 
-  port(command("show", "every setting of the ports; a value missing in the registry shows as missing"));
+  port(command("show",
+               "every setting of the ports; a value missing in the registry shows as missing"));
 
   CLI::App* set = command("set", "changes the named settings; writes only values that differ");
   port(set);
@@ -150,7 +151,8 @@ int Run(int argc, char** argv) {
                                "writes the ports' current settings as a profile (matched by "
                                "serial) or as a .reg file of their Device Parameters values");
   port(exporter);
-  exporter->add_option("--profile", line.ProfileFile, "the profile to write (- for standard output)");
+  exporter->add_option("--profile", line.ProfileFile,
+                       "the profile to write (- for standard output)");
   exporter->add_option("--reg", line.RegFile, "the .reg file to write (UTF-16, for reg import)");
 
   CLI::App* dsc = command("dsc",
@@ -164,12 +166,12 @@ int Run(int argc, char** argv) {
   line.Port = "all";
   port(remove, false);
 
-  for (CLI::App* sub : app.get_subcommands({})) sub->footer(sub == set ? SettingsHelp() : ExitCodes);
+  for (CLI::App* sub : app.get_subcommands({}))
+    sub->footer(sub == set ? SettingsHelp() : ExitCodes);
 
   try {
     // A first word that is no command and no option: say so plainly.
-    if (argc > 1 && argv[1][0] != '-' && strcmp(argv[1], "/?") != 0 &&
-        !IsCommand(argv[1])) {
+    if (argc > 1 && argv[1][0] != '-' && strcmp(argv[1], "/?") != 0 && !IsCommand(argv[1])) {
       Outcome outcome;
       outcome.JsonOutput = AskedForJson(argc, argv);
       return Refuse(&outcome, EXIT_BAD_INPUT,

@@ -35,8 +35,8 @@ std::string Utf8(const std::string& ansi) {
   int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
   std::wstring text(wide > 0 ? wide : 0, L'\0');
   if (wide > 0) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &text[0], wide);
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,
-                                 nullptr);
+  int size =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr, nullptr);
   std::string utf8(size > 0 ? size : 0, '\0');
   if (size > 0)
     WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &utf8[0], size, nullptr,

@@ -24,11 +24,11 @@ enum ExitCode {
 
 struct Outcome {
   bool JsonOutput = false;
-  bool CheckOnly = false;    // --check: say what would change, write nothing
-  bool Changed = false;      // written, or with --check would be
-  bool Failed = false;       // an operation failed
-  bool Denied = false;       // every failure so far was a refused access
-  Json Document;             // {"schema", "changed", "ports", "errors"}
+  bool CheckOnly = false;          // --check: say what would change, write nothing
+  bool Changed = false;            // written, or with --check would be
+  bool Failed = false;             // an operation failed
+  bool Denied = false;             // every failure so far was a refused access
+  Json Document;                   // {"schema", "changed", "ports", "errors"}
   std::vector<std::string> Lines;  // the text output
   Outcome();
 };

@@ -14,17 +14,16 @@
 #include "devices/ports.h"
 #include "devices/settings_rules.h"
 
-
-Json JsonValue(const SettingSpec& spec, const SettingValue& value) {
+Json JsonValue(const SettingSpec& definition, const SettingValue& value) {
   if (!value.Known) return nullptr;
-  switch (spec.Kind) {
+  switch (definition.Kind) {
     case SETTING_NUMBER:
       return value.Number;
     case SETTING_OPTION:
     case SETTING_SERIAL_ENUMERATOR:
       return value.Number != 0;
     case SETTING_ALIAS_TABLE:
-      return FormatSettingValue(spec, value);
+      return FormatSettingValue(definition, value);
     case SETTING_ALIAS_ENTRY: {
       double rate = GeneratedRateOfEntry(value.Number);
       if (rate == (double)(uint64_t)rate) return (uint64_t)rate;
@@ -45,17 +44,17 @@ std::string Pad(const std::string& text, size_t width) {
 
 std::vector<Change> Differences(const DeviceRecord& before, const DeviceRecord& after) {
   std::vector<Change> changes;
-  for (const SettingSpec& spec : Settings) {
-    SettingValue from = CurrentValue(spec, before);
-    SettingValue to = CurrentValue(spec, after);
-    if (!SameValue(from, to)) changes.push_back({&spec, from, to});
+  for (const SettingSpec& definition : Settings) {
+    SettingValue from = CurrentValue(definition, before);
+    SettingValue to = CurrentValue(definition, after);
+    if (!SameValue(from, to)) changes.push_back({&definition, from, to});
   }
   return changes;
 }
 
 // Writes one registry value of the record. ERROR_SUCCESS or the error.
 static LONG WriteValue(HKEY parameters, DeviceSet* devices, const DeviceRecord& record,
-                SettingValueName name) {
+                       SettingValueName name) {
   const char* valueName = SettingValueNames[name];
   switch (name) {
     case VALUE_CONFIG_DATA:
@@ -66,9 +65,9 @@ static LONG WriteValue(HKEY parameters, DeviceSet* devices, const DeviceRecord& 
                  ? SetDeviceUpperFilters(devices, &record, SerenumUpperFilters, UPPER_FILTERS_SIZE)
                  : SetDeviceUpperFilters(devices, &record, nullptr, 0);
     default:
-      for (const SettingSpec& spec : Settings)
-        if (spec.Kind == SETTING_NUMBER && spec.Value == name) {
-          DWORD number = record.*spec.Field;
+      for (const SettingSpec& definition : Settings)
+        if (definition.Kind == SETTING_NUMBER && definition.Value == name) {
+          DWORD number = record.*definition.Field;
           return RegSetValueExA(parameters, valueName, 0, REG_DWORD,
                                 reinterpret_cast<const BYTE*>(&number), sizeof number);
         }
@@ -99,10 +98,10 @@ static void CopyValue(const DeviceRecord& from, SettingValueName name, DeviceRec
       to->KnownSettings = (to->KnownSettings & ~filterBits) | (from.KnownSettings & filterBits);
       return;
     default:
-      for (const SettingSpec& spec : Settings)
-        if (spec.Kind == SETTING_NUMBER && spec.Value == name) {
-          to->*spec.Field = from.*spec.Field;
-          to->KnownSettings |= spec.Known;
+      for (const SettingSpec& definition : Settings)
+        if (definition.Kind == SETTING_NUMBER && definition.Value == name) {
+          to->*definition.Field = from.*definition.Field;
+          to->KnownSettings |= definition.Known;
         }
       return;
   }
@@ -114,12 +113,12 @@ void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHo
   if (named) {
     std::vector<Change> asked;
     for (const Change& change : changes)
-      if (std::find(named->begin(), named->end(), change.Spec) != named->end())
+      if (std::find(named->begin(), named->end(), change.Definition) != named->end())
         asked.push_back(change);
     changes.swap(asked);
   }
   bool touched[VALUE_NAME_COUNT] = {};
-  for (const Change& change : changes) touched[change.Spec->Value] = true;
+  for (const Change& change : changes) touched[change.Definition->Value] = true;
 
   bool failed[VALUE_NAME_COUNT] = {};
   if (!outcome->CheckOnly && !changes.empty()) {
@@ -138,9 +137,9 @@ void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHo
         key = path;
         FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_PARAMETERS_KEY);
       } else {
-        rc = opened == ERROR_SUCCESS ? WriteValue(parameters, nullptr, desired,
-                                                  (SettingValueName)name)
-                                     : opened;
+        rc = opened == ERROR_SUCCESS
+                 ? WriteValue(parameters, nullptr, desired, (SettingValueName)name)
+                 : opened;
       }
       if (rc != ERROR_SUCCESS) {
         failed[name] = true;
@@ -153,16 +152,16 @@ void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHo
   }
 
   for (const Change& change : changes) {
-    if (failed[change.Spec->Value]) continue;
+    if (failed[change.Definition->Value]) continue;
     outcome->Changed = true;
     Json entry = Json::object();
-    entry["setting"] = change.Spec->Name;
-    entry["from"] = JsonValue(*change.Spec, change.From);
-    entry["to"] = JsonValue(*change.Spec, change.To);
+    entry["setting"] = change.Definition->Name;
+    entry["from"] = JsonValue(*change.Definition, change.From);
+    entry["to"] = JsonValue(*change.Definition, change.To);
     (*port)["changes"].push_back(entry);
-    outcome->Lines.push_back(ShownName(desired) + "  " + change.Spec->Name + "  " +
-                             FormatSettingValue(*change.Spec, change.From) + " -> " +
-                             FormatSettingValue(*change.Spec, change.To));
+    outcome->Lines.push_back(ShownName(desired) + "  " + change.Definition->Name + "  " +
+                             FormatSettingValue(*change.Definition, change.From) + " -> " +
+                             FormatSettingValue(*change.Definition, change.To));
   }
   // What was written is what the registry holds now; a value that failed
   // keeps what was read.
@@ -223,9 +222,9 @@ int RenamePort(Machine* machine, uint32_t index, int number, bool force, Outcome
     HKEY parameters;
     LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_SET_VALUE, &parameters);
     if (rc == ERROR_SUCCESS) {
-      rc = RegSetValueExA(parameters, "PortName", 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(newName.c_str()),
-                          (DWORD)newName.size() + 1);
+      rc =
+          RegSetValueExA(parameters, "PortName", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(newName.c_str()), (DWORD)newName.size() + 1);
       RegCloseKey(parameters);
     }
     char path[DEVICE_KEY_PATH_SIZE];

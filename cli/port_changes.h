@@ -15,7 +15,7 @@
 
 // The JSON form of a setting's value: numbers, booleans, the alias table's
 // name, an alias's generated rate; null when unknown.
-Json JsonValue(const SettingSpec& spec, const SettingValue& value);
+Json JsonValue(const SettingSpec& definition, const SettingValue& value);
 
 // The port's name, or its serial when it has none.
 std::string ShownName(const DeviceRecord& record);
@@ -23,7 +23,7 @@ std::string Pad(const std::string& text, size_t width);
 
 // One setting of one port that differs.
 struct Change {
-  const SettingSpec* Spec;
+  const SettingSpec* Definition;
   SettingValue From;
   SettingValue To;
 };

@@ -17,9 +17,9 @@ std::string RuleName(size_t index) {
 }
 
 // The text the setting parser takes, from a JSON value of the right type.
-bool SettingText(const SettingSpec& spec, const Json& value, std::string* text,
+bool SettingText(const SettingSpec& definition, const Json& value, std::string* text,
                  std::string* expected) {
-  switch (spec.Kind) {
+  switch (definition.Kind) {
     case SETTING_ALIAS_ENTRY:
       *expected = "a baud rate";
       if (!value.is_number()) return false;
@@ -112,23 +112,23 @@ bool ReadRule(const Json& rule, size_t index, ProfileRule* out, std::string* rea
       out->ComNumber = number;
       continue;
     }
-    const SettingSpec* spec = FindSetting(key);
-    if (!spec) {
+    const SettingSpec* definition = FindSetting(key);
+    if (!definition) {
       *reason = RuleName(index) + ": unknown key \"" + key + "\"";
       return false;
     }
     std::string text, expected, why;
     SettingValue setting;
-    if (!SettingText(*spec, value, &text, &expected)) {
+    if (!SettingText(*definition, value, &text, &expected)) {
       *reason = RuleName(index) + ": \"" + key + "\" takes " + expected + ", not " + value.dump();
       return false;
     }
-    if (!ParseSettingValue(*spec, text, &setting, &why)) {
+    if (!ParseSettingValue(*definition, text, &setting, &why)) {
       *reason = RuleName(index) + ": \"" + key + "\" " + why + ", not " + value.dump();
       return false;
     }
     // A key named twice in one rule: JSON keeps the last; so do we.
-    out->Settings.push_back({spec, setting});
+    out->Settings.push_back({definition, setting});
   }
   return true;
 }

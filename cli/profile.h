@@ -19,7 +19,7 @@ struct ProfileMatch {
 };
 
 struct ProfileSetting {
-  const SettingSpec* Spec;
+  const SettingSpec* Definition;
   SettingValue Value;
 };
 

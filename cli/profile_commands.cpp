@@ -20,8 +20,8 @@ namespace {
 struct PortPlan {
   uint32_t Index;
   DeviceRecord Desired;
-  int ComNumber;                              // 0 when no rule asks for one
-  std::vector<const SettingSpec*> Named;      // settings some rule names, once each
+  int ComNumber;                          // 0 when no rule asks for one
+  std::vector<const SettingSpec*> Named;  // settings some rule names, once each
 };
 
 struct ProfilePlan {
@@ -52,10 +52,10 @@ ProfilePlan PlanProfile(const Machine& machine, const Profile& profile) {
       if (!RuleMatches(rule.Match, record)) continue;
       matched = used[r] = true;
       for (const ProfileSetting& setting : rule.Settings) {
-        ApplySetting(*setting.Spec, setting.Value, &port.Desired);
+        ApplySetting(*setting.Definition, setting.Value, &port.Desired);
         bool seen = false;
-        for (const SettingSpec* named : port.Named) seen = seen || named == setting.Spec;
-        if (!seen) port.Named.push_back(setting.Spec);
+        for (const SettingSpec* named : port.Named) seen = seen || named == setting.Definition;
+        if (!seen) port.Named.push_back(setting.Definition);
       }
       if (rule.ComNumber) port.ComNumber = rule.ComNumber;
     }
@@ -84,8 +84,8 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
   return ok;
 }
 
-bool LoadProfile(const std::string& path, ProfileSource source, Profile* profile,
-                 Outcome* outcome, int* exitCode) {
+bool LoadProfile(const std::string& path, ProfileSource source, Profile* profile, Outcome* outcome,
+                 int* exitCode) {
   std::string text, reason;
   if (!ReadWholeFile(path, &text)) {
     *exitCode = Refuse(outcome, EXIT_BAD_INPUT,
@@ -177,11 +177,11 @@ Json ExportedRule(const DeviceRecord& record) {
   // The serial, and the ids: one serial number can have keys under two.
   rule["match"] = {{"serial", Utf8(SerialOf(record))}, {"vidpid", VidPidOf(record)}};
   if (ComNumberOf(PortNameOf(record))) rule["port"] = PortNameOf(record);
-  for (const SettingSpec& spec : Settings) {
-    SettingValue value = CurrentValue(spec, record);
+  for (const SettingSpec& definition : Settings) {
+    SettingValue value = CurrentValue(definition, record);
     // A table of its own is in the baudAlias.N entries; "custom" is no value.
-    if (spec.Kind == SETTING_ALIAS_TABLE && value.Number == ALIASES_CUSTOM) continue;
-    if (value.Known) rule[spec.Name] = JsonValue(spec, value);
+    if (definition.Kind == SETTING_ALIAS_TABLE && value.Number == ALIASES_CUSTOM) continue;
+    if (value.Known) rule[definition.Name] = JsonValue(definition, value);
   }
   return rule;
 }
@@ -246,8 +246,10 @@ bool WriteTextFile(const std::string& path, const void* data, size_t size) {
   FILE* file = path == "-" ? stdout : fopen(path.c_str(), "wb");
   if (!file) return false;
   bool ok = fwrite(data, 1, size, file) == size;
-  if (file != stdout) ok = fclose(file) == 0 && ok;
-  else fflush(stdout);
+  if (file != stdout)
+    ok = fclose(file) == 0 && ok;
+  else
+    fflush(stdout);
   return ok;
 }
 
@@ -271,7 +273,8 @@ int RunExport(const CommandLine& line, Outcome* outcome) {
     ReadIgnoreSerialSetting(&ignoreSerial);
     profile["ignoreSerial"] = ignoreSerial;
     profile["ports"] = Json::array();
-    for (uint32_t i : indexes) profile["ports"].push_back(ExportedRule(machine.Registered.Records[i]));
+    for (uint32_t i : indexes)
+      profile["ports"].push_back(ExportedRule(machine.Registered.Records[i]));
     std::string text = profile.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     written = WriteTextFile(file, text.data(), text.size());
   } else {
@@ -317,7 +320,8 @@ Json ActualState(const Machine& machine, const Profile& profile, const ProfilePl
     Json rule = Json::object();
     rule["match"] = {{"serial", Utf8(SerialOf(record))}};
     if (port.ComNumber) rule["port"] = Utf8(PortNameOf(record));
-    for (const SettingSpec* spec : port.Named) rule[spec->Name] = JsonValue(*spec, CurrentValue(*spec, record));
+    for (const SettingSpec* definition : port.Named)
+      rule[definition->Name] = JsonValue(*definition, CurrentValue(*definition, record));
     state["ports"].push_back(rule);
   }
   return state;

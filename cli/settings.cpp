@@ -34,8 +34,8 @@ const SettingSpec Settings[SETTING_COUNT] = {
            MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT),
     Number("minWriteTimeout", VALUE_MIN_WRITE_TIMEOUT, &DeviceRecord::MinWriteTimeout,
            MinWriteTimeoutRange, KNOWN_MIN_WRITE_TIMEOUT),
-    Number("pollingPeriod", VALUE_POLLING_PERIOD, &DeviceRecord::PollingPeriod,
-           PollingPeriodRange, KNOWN_POLLING_PERIOD),
+    Number("pollingPeriod", VALUE_POLLING_PERIOD, &DeviceRecord::PollingPeriod, PollingPeriodRange,
+           KNOWN_POLLING_PERIOD),
     Number("latencyTimer", VALUE_LATENCY_TIMER, &DeviceRecord::LatencyTimer, LatencyTimerRange,
            KNOWN_LATENCY_TIMER),
     Option("serialPrinter", SerialPrinter),
@@ -43,7 +43,13 @@ const SettingSpec Settings[SETTING_COUNT] = {
     Option("eventOnSurpriseRemoval", EventOnSurpriseRemoval),
     Option("setRtsOnClose", SetRtsOnClose),
     Option("disableModemCtrlAtStartup", DisableModemCtrlAtStartup),
-    {"serialEnumerator", SETTING_SERIAL_ENUMERATOR, VALUE_UPPER_FILTERS, nullptr, {0, 1}, 0, NoBit,
+    {"serialEnumerator",
+     SETTING_SERIAL_ENUMERATOR,
+     VALUE_UPPER_FILTERS,
+     nullptr,
+     {0, 1},
+     0,
+     NoBit,
      0},
     Option("bufferedWrites", BufferedWritesEnabled),
     Number("writeBufferSize", VALUE_WRITE_BUFFER_SIZE, &DeviceRecord::WriteBufferSize,
@@ -75,8 +81,8 @@ const char* const SettingValueNames[VALUE_NAME_COUNT] = {
     "UpperFilters",   "WriteBufferSize", "WriteBufferThreshold", "WriteLatency"};
 
 const SettingSpec* FindSetting(const std::string& name) {
-  for (const SettingSpec& spec : Settings)
-    if (name == spec.Name) return &spec;
+  for (const SettingSpec& definition : Settings)
+    if (name == definition.Name) return &definition;
   return nullptr;
 }
 
@@ -90,12 +96,12 @@ static AliasTableChoice AliasTableOf(const unsigned char* configData) {
   return ALIASES_CUSTOM;
 }
 
-SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record) {
-  switch (spec.Kind) {
+SettingValue CurrentValue(const SettingSpec& definition, const DeviceRecord& record) {
+  switch (definition.Kind) {
     case SETTING_NUMBER:
-      return {(record.KnownSettings & spec.Known) != 0, record.*spec.Field};
+      return {(record.KnownSettings & definition.Known) != 0, record.*definition.Field};
     case SETTING_OPTION:
-      return {ConfigDataKnown(record), GetOptionBit(record.ConfigData, spec.Bit) ? 1u : 0u};
+      return {ConfigDataKnown(record), GetOptionBit(record.ConfigData, definition.Bit) ? 1u : 0u};
     case SETTING_SERIAL_ENUMERATOR:
       return {(record.KnownSettings & (READ_UPPER_FILTERS | KNOWN_UPPER_FILTERS)) != 0,
               IsSerialEnumeratorOn(record.UpperFilters) ? 1u : 0u};
@@ -103,8 +109,8 @@ SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record) {
       return {ConfigDataKnown(record), (uint32_t)AliasTableOf(record.ConfigData)};
     case SETTING_ALIAS_ENTRY:
       // Bits 17 to 31 carry nothing: an entry compares as it would be written.
-      return {ConfigDataKnown(record), EncodeDivisor(DecodeDivisor(
-                                           GetConfigEntry(record.ConfigData, spec.Entry)))};
+      return {ConfigDataKnown(record),
+              EncodeDivisor(DecodeDivisor(GetConfigEntry(record.ConfigData, definition.Entry)))};
   }
   return {false, 0};
 }
@@ -179,15 +185,15 @@ static bool ParseRate(const std::string& text, double* rate) {
   return true;
 }
 
-bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
+bool ParseSettingValue(const SettingSpec& definition, const std::string& text, SettingValue* value,
                        std::string* reason) {
   value->Known = true;
-  switch (spec.Kind) {
+  switch (definition.Kind) {
     case SETTING_NUMBER: {
       uint64_t n;
-      if (!ParseWholeNumber(text, &n) || n < spec.Range.Min || n > spec.Range.Max) {
-        *reason = "takes a whole number from " + std::to_string(spec.Range.Min) + " to " +
-                  std::to_string(spec.Range.Max);
+      if (!ParseWholeNumber(text, &n) || n < definition.Range.Min || n > definition.Range.Max) {
+        *reason = "takes a whole number from " + std::to_string(definition.Range.Min) + " to " +
+                  std::to_string(definition.Range.Max);
         return false;
       }
       value->Number = (uint32_t)n;
@@ -218,14 +224,14 @@ bool ParseSettingValue(const SettingSpec& spec, const std::string& text, Setting
   return false;
 }
 
-void ApplySetting(const SettingSpec& spec, const SettingValue& value, DeviceRecord* record) {
-  switch (spec.Kind) {
+void ApplySetting(const SettingSpec& definition, const SettingValue& value, DeviceRecord* record) {
+  switch (definition.Kind) {
     case SETTING_NUMBER:
-      record->*spec.Field = value.Number;
-      record->KnownSettings |= spec.Known;
+      record->*definition.Field = value.Number;
+      record->KnownSettings |= definition.Known;
       return;
     case SETTING_OPTION:
-      SetOptionBit(record->ConfigData, spec.Bit, value.Number != 0);
+      SetOptionBit(record->ConfigData, definition.Bit, value.Number != 0);
       record->KnownSettings |= KNOWN_CONFIG_DATA;
       return;
     case SETTING_SERIAL_ENUMERATOR:
@@ -240,7 +246,7 @@ void ApplySetting(const SettingSpec& spec, const SettingValue& value, DeviceReco
       record->KnownSettings |= KNOWN_CONFIG_DATA;
       return;
     case SETTING_ALIAS_ENTRY:
-      SetConfigEntry(record->ConfigData, spec.Entry, value.Number);
+      SetConfigEntry(record->ConfigData, definition.Entry, value.Number);
       record->KnownSettings |= KNOWN_CONFIG_DATA;
       return;
   }
@@ -259,7 +265,8 @@ double GeneratedRateOfEntry(uint32_t entry) {
   double cut = std::floor(rate * 1000.0) / 1000.0;
   for (double candidate : {rounded, cut, cut - 0.001}) {
     ClosestDivisor closest;
-    if (FindClosestDivisor(candidate, &closest) && EncodeDivisor(closest.Divisor) == (entry & 0x1FFFF))
+    if (FindClosestDivisor(candidate, &closest) &&
+        EncodeDivisor(closest.Divisor) == (entry & 0x1FFFF))
       return candidate;
   }
   return rounded;
@@ -274,9 +281,9 @@ std::string FormatRate(double rate) {
   return shown;
 }
 
-std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value) {
+std::string FormatSettingValue(const SettingSpec& definition, const SettingValue& value) {
   if (!value.Known) return "missing";
-  switch (spec.Kind) {
+  switch (definition.Kind) {
     case SETTING_NUMBER:
       return std::to_string(value.Number);
     case SETTING_OPTION:

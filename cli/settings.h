@@ -12,11 +12,11 @@
 #include "devices/settings_rules.h"
 
 enum SettingKind {
-  SETTING_NUMBER,            // a DWORD of Device Parameters
-  SETTING_OPTION,            // a bit of ConfigData
-  SETTING_SERIAL_ENUMERATOR, // UpperFilters "serenum"
-  SETTING_ALIAS_TABLE,       // ConfigData bytes 4 to 63: a built-in table
-  SETTING_ALIAS_ENTRY        // one alias entry of ConfigData
+  SETTING_NUMBER,             // a DWORD of Device Parameters
+  SETTING_OPTION,             // a bit of ConfigData
+  SETTING_SERIAL_ENUMERATOR,  // UpperFilters "serenum"
+  SETTING_ALIAS_TABLE,        // ConfigData bytes 4 to 63: a built-in table
+  SETTING_ALIAS_ENTRY         // one alias entry of ConfigData
 };
 
 // Where a setting is stored, so that a change writes that value only.
@@ -62,21 +62,21 @@ struct SettingValue {
 };
 
 // The value the record holds.
-SettingValue CurrentValue(const SettingSpec& spec, const DeviceRecord& record);
+SettingValue CurrentValue(const SettingSpec& definition, const DeviceRecord& record);
 
 // A value as the user writes it: numbers in range, on/off as on, off, true,
 // false, 1, 0, baudAliases as default or tarnlink, an alias as the actual
 // rate wanted (decimals allowed). False with the reason when refused.
-bool ParseSettingValue(const SettingSpec& spec, const std::string& text, SettingValue* value,
+bool ParseSettingValue(const SettingSpec& definition, const std::string& text, SettingValue* value,
                        std::string* reason);
 
 // Puts the value into the record and marks what must be written.
-void ApplySetting(const SettingSpec& spec, const SettingValue& value, DeviceRecord* record);
+void ApplySetting(const SettingSpec& definition, const SettingValue& value, DeviceRecord* record);
 
 bool SameValue(const SettingValue& a, const SettingValue& b);
 
 // For text output: "16", "on", "default", "9600"; "missing" when unknown.
-std::string FormatSettingValue(const SettingSpec& spec, const SettingValue& value);
+std::string FormatSettingValue(const SettingSpec& definition, const SettingValue& value);
 
 // "COM7" (any case) → 7; 0 for a name that is no COM port name.
 int ComNumberOf(const std::string& name);

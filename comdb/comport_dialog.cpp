@@ -40,7 +40,7 @@ struct ComPortDialog {
   // On once the dialog is initialised: the texts the dialog and its arrows
   // are given while they are made are not the user's changes.
   bool Ready;
-  ComDbValue ComDb;  // as read when the dialog opened, or as last written
+  ComDbValue ComDb;   // as read when the dialog opened, or as last written
   Reporter Messages;  // plain boxes owned by the dialog
 };
 

@@ -47,8 +47,8 @@ static void ReadDeviceDetail(DeviceInventory* inventory, const D2xxLibrary* libr
   char serial[256] = {0};
   char description[256] = {0};
   void* handle = nullptr;
-  FT_STATUS status = library->FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location,
-                                                     serial, description, &handle);
+  FT_STATUS status = library->FT_GetDeviceInfoDetail(index, &flags, &type, &id, &location, serial,
+                                                     description, &handle);
   record->Flags = flags;
   record->DeviceType = type;
   record->DeviceId = id;

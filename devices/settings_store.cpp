@@ -30,8 +30,8 @@ static const ParameterValue ParameterValues[] = {
      KNOWN_CONFIG_DATA, "Config not found"},
     {"PortName", offsetof(DeviceRecord, PortName), PORT_NAME_SIZE, REG_SZ, KNOWN_PORT_NAME,
      "Port Name not found"},
-    {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, REG_DWORD,
-     KNOWN_MIN_READ_TIMEOUT, "MinReadTime not found"},
+    {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, REG_DWORD, KNOWN_MIN_READ_TIMEOUT,
+     "MinReadTime not found"},
     {"MinWriteTimeout", offsetof(DeviceRecord, MinWriteTimeout), 4, REG_DWORD,
      KNOWN_MIN_WRITE_TIMEOUT, "MinWriteTime not found"},
     {"PollingPeriod", offsetof(DeviceRecord, PollingPeriod), 4, REG_DWORD, KNOWN_POLLING_PERIOD,
@@ -72,8 +72,8 @@ static void ReadUpperFilters(DeviceRecord* record) {
   if (rc != ERROR_SUCCESS) memset(record->UpperFilters, 0, UPPER_FILTERS_SIZE);
 
   bool ours = rc == ERROR_FILE_NOT_FOUND ||
-              (rc == ERROR_SUCCESS && (IsEmptyFilterList(record->UpperFilters) ||
-                                       IsSerenumImage(record->UpperFilters)));
+              (rc == ERROR_SUCCESS &&
+               (IsEmptyFilterList(record->UpperFilters) || IsSerenumImage(record->UpperFilters)));
   if (ours)
     record->KnownSettings |= KNOWN_UPPER_FILTERS;
   else
@@ -103,8 +103,8 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
                                 uint32_t* unread) {
   for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i) {
     const ParameterValue& value = ParameterValues[i];
-    LONG rc = QueryDeviceValue(key, value.Name, value.Type, FieldOf(record, value), value.Size,
-                               nullptr);
+    LONG rc =
+        QueryDeviceValue(key, value.Name, value.Type, FieldOf(record, value), value.Size, nullptr);
     if (rc != ERROR_SUCCESS) {
       ReportMissingValue(reporter, record, value, rc);
       *unread |= 1u << i;
@@ -141,7 +141,8 @@ bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, ui
 
 void ReportUnreadValues(const DeviceRecord* record, uint32_t unread, const Reporter* reporter) {
   for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i)
-    if (unread & (1u << i)) ReportMissingValue(reporter, record, ParameterValues[i], ERROR_FILE_NOT_FOUND);
+    if (unread & (1u << i))
+      ReportMissingValue(reporter, record, ParameterValues[i], ERROR_FILE_NOT_FOUND);
 }
 
 void CopyDeviceSettings(const DeviceRecord* from, DeviceRecord* to) {
@@ -220,8 +221,8 @@ bool ReadDeviceSettingsCached(DeviceInventory* inventory, const SettingsCache* c
     SettingsReadEntry key;
     key.Record = *record;
     const SettingsReadEntry* earlier =
-        cache->Count ? static_cast<const SettingsReadEntry*>(bsearch(
-                           &key, cache->Entries, cache->Count, sizeof key, CompareEntries))
+        cache->Count ? static_cast<const SettingsReadEntry*>(
+                           bsearch(&key, cache->Entries, cache->Count, sizeof key, CompareEntries))
                      : nullptr;
     if (!earlier) {
       if (!ReadDeviceRecordSettings(record, reporter)) result = false;

@@ -7,16 +7,16 @@
 #include <windows.h>
 
 enum ReportOperation {
-  REPORT_LIST_DEVICES,          // the driver key, the D2XX library, memory, no device
-  REPORT_READ_SETTING,          // a Device Parameters value that could not be read
-  REPORT_WRITE_SETTINGS,        // a device's settings (Apply, OK)
-  REPORT_WRITE_CONFIG_DATA,     // the Baud Rate Mapping dialog's write
-  REPORT_WRITE_BUFFERED_WRITES, // the Buffered Writes dialog's write
-  REPORT_WRITE_PORT_NAME,       // a rename's PortName
+  REPORT_LIST_DEVICES,           // the driver key, the D2XX library, memory, no device
+  REPORT_READ_SETTING,           // a Device Parameters value that could not be read
+  REPORT_WRITE_SETTINGS,         // a device's settings (Apply, OK)
+  REPORT_WRITE_CONFIG_DATA,      // the Baud Rate Mapping dialog's write
+  REPORT_WRITE_BUFFERED_WRITES,  // the Buffered Writes dialog's write
+  REPORT_WRITE_PORT_NAME,        // a rename's PortName
   REPORT_READ_COMDB,
   REPORT_WRITE_COMDB,
   REPORT_SET_PRIVILEGE,
-  REPORT_SET_PERMISSIONS,       // owners and access lists
+  REPORT_SET_PERMISSIONS,  // owners and access lists
   REPORT_CLOSE_PORT,
   REPORT_OPEN_FILE,
   REPORT_WRITE_FILE,

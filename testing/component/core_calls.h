@@ -33,8 +33,11 @@ inline bool SetPrivilege(const char* name, bool enable) {
   return SetPrivilege(name, enable, &Recorder);
 }
 inline bool CloseAllPorts() { return CloseAllPorts(&Recorder); }
-inline bool WriteConfigData(const DeviceRecord* record) { return WriteConfigData(record, &Recorder); }
-inline bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
+inline bool WriteConfigData(const DeviceRecord* record) {
+  return WriteConfigData(record, &Recorder);
+}
+inline bool SaveBufferedWrites(DeviceRecord* record,
+                               const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
                                bool rejected[BUFFERED_WRITE_VALUE_COUNT]) {
   return SaveBufferedWrites(record, typed, rejected, &Recorder);
 }

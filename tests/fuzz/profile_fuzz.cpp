@@ -19,10 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const ProfileRule& rule : profile.Rules) {
       if (rule.ComNumber < 0 || rule.ComNumber > 256) abort();
       for (const ProfileSetting& setting : rule.Settings) {
-        if (!setting.Spec || !setting.Value.Known) abort();
-        if (setting.Spec->Kind == SETTING_NUMBER &&
-            (setting.Value.Number < setting.Spec->Range.Min ||
-             setting.Value.Number > setting.Spec->Range.Max))
+        if (!setting.Definition || !setting.Value.Known) abort();
+        if (setting.Definition->Kind == SETTING_NUMBER &&
+            (setting.Value.Number < setting.Definition->Range.Min ||
+             setting.Value.Number > setting.Definition->Range.Max))
           abort();
       }
       // Globs terminate on whatever the profile holds.

@@ -15,29 +15,43 @@ TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
     bool Accepted;
     uint32_t Number;
   } cases[] = {
-      {"latencyTimer", "1", true, 1},          {"latencyTimer", "255", true, 255},
-      {"latencyTimer", "0", false, 0},         {"latencyTimer", "256", false, 0},
-      {"latencyTimer", "-1", false, 0},        {"latencyTimer", " 2", false, 0},
-      {"latencyTimer", "2x", false, 0},        {"latencyTimer", "", false, 0},
-      {"minReadTimeout", "10000", true, 10000}, {"minReadTimeout", "10001", false, 0},
-      {"pollingPeriod", "0", true, 0},         {"writeBufferSize", "4096", true, 4096},
-      {"writeBufferSize", "0", false, 0},      {"writeBufferThreshold", "21", false, 0},
-      {"writeLatency", "16", true, 16},        {"serialPrinter", "ON", true, 1},
-      {"serialPrinter", "false", true, 0},     {"serialPrinter", "1", true, 1},
-      {"serialEnumerator", "yes", false, 0},   {"baudAliases", "Tarnlink", true, ALIASES_TARNLINK},
-      {"baudAliases", "custom", false, 0},     {"baudAlias.9600", "9600", true, 0x4138},
-      {"baudAlias.9600", "3000000", true, 0},  {"baudAlias.9600", "2000000", true, 1},
-      {"baudAlias.9600", "183", false, 0},     {"baudAlias.9600", "1600000", false, 0},
+      {"latencyTimer", "1", true, 1},
+      {"latencyTimer", "255", true, 255},
+      {"latencyTimer", "0", false, 0},
+      {"latencyTimer", "256", false, 0},
+      {"latencyTimer", "-1", false, 0},
+      {"latencyTimer", " 2", false, 0},
+      {"latencyTimer", "2x", false, 0},
+      {"latencyTimer", "", false, 0},
+      {"minReadTimeout", "10000", true, 10000},
+      {"minReadTimeout", "10001", false, 0},
+      {"pollingPeriod", "0", true, 0},
+      {"writeBufferSize", "4096", true, 4096},
+      {"writeBufferSize", "0", false, 0},
+      {"writeBufferThreshold", "21", false, 0},
+      {"writeLatency", "16", true, 16},
+      {"serialPrinter", "ON", true, 1},
+      {"serialPrinter", "false", true, 0},
+      {"serialPrinter", "1", true, 1},
+      {"serialEnumerator", "yes", false, 0},
+      {"baudAliases", "Tarnlink", true, ALIASES_TARNLINK},
+      {"baudAliases", "custom", false, 0},
+      {"baudAlias.9600", "9600", true, 0x4138},
+      {"baudAlias.9600", "3000000", true, 0},
+      {"baudAlias.9600", "2000000", true, 1},
+      {"baudAlias.9600", "183", false, 0},
+      {"baudAlias.9600", "1600000", false, 0},
       {"baudAlias.9600", "299.99625", true, EncodeDivisor(10000.125)},
-      {"baudAlias.9600", "96x0", false, 0},    {"baudAlias.9600", "9600.", false, 0},
+      {"baudAlias.9600", "96x0", false, 0},
+      {"baudAlias.9600", "9600.", false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Setting) + "=" + c.Text);
-    const SettingSpec* spec = FindSetting(c.Setting);
-    ASSERT_NE(nullptr, spec);
+    const SettingSpec* definition = FindSetting(c.Setting);
+    ASSERT_NE(nullptr, definition);
     SettingValue value = {false, 0xDEAD};
     std::string reason;
-    EXPECT_EQ(c.Accepted, ParseSettingValue(*spec, c.Text, &value, &reason));
+    EXPECT_EQ(c.Accepted, ParseSettingValue(*definition, c.Text, &value, &reason));
     if (c.Accepted)
       EXPECT_EQ(c.Number, value.Number);
     else
@@ -50,35 +64,36 @@ TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
 // Applying a value makes it the record's and marks it to be written; an
 // unknown value shows as missing until then.
 TEST(CliSettings, ApplyingAValueMakesItKnownAndCurrent) {
-  for (const SettingSpec& spec : Settings) {
-    SCOPED_TRACE(spec.Name);
+  for (const SettingSpec& definition : Settings) {
+    SCOPED_TRACE(definition.Name);
     DeviceRecord record;
     memset(&record, 0, sizeof record);
-    EXPECT_FALSE(CurrentValue(spec, record).Known);
-    EXPECT_EQ("missing", FormatSettingValue(spec, CurrentValue(spec, record)));
-    const char* text = spec.Kind == SETTING_NUMBER        ? "16"
-                       : spec.Kind == SETTING_ALIAS_TABLE ? "tarnlink"
-                       : spec.Kind == SETTING_ALIAS_ENTRY ? "9700"
-                                                          : "on";
+    EXPECT_FALSE(CurrentValue(definition, record).Known);
+    EXPECT_EQ("missing", FormatSettingValue(definition, CurrentValue(definition, record)));
+    const char* text = definition.Kind == SETTING_NUMBER        ? "16"
+                       : definition.Kind == SETTING_ALIAS_TABLE ? "tarnlink"
+                       : definition.Kind == SETTING_ALIAS_ENTRY ? "9700"
+                                                                : "on";
     SettingValue wanted;
     std::string reason;
-    ASSERT_TRUE(ParseSettingValue(spec, text, &wanted, &reason)) << reason;
-    ApplySetting(spec, wanted, &record);
-    EXPECT_TRUE(SameValue(wanted, CurrentValue(spec, record)));
+    ASSERT_TRUE(ParseSettingValue(definition, text, &wanted, &reason)) << reason;
+    ApplySetting(definition, wanted, &record);
+    EXPECT_TRUE(SameValue(wanted, CurrentValue(definition, record)));
   }
 }
 
 // What show gives for an alias entry, set again, gives the same entry: a
 // profile exported from a machine tests compliant on it.
 TEST(CliSettings, AShownAliasRateGivesTheSameEntryBack) {
-  const SettingSpec& spec = *FindSetting("baudAlias.300");
+  const SettingSpec& definition = *FindSetting("baudAlias.300");
   for (uint32_t integer : {2u, 3u, 52u, 313u, 2500u, 10000u, 16383u})
     for (uint32_t code = 0; code < 8; ++code) {
       uint32_t entry = code << 14 | integer;
       SCOPED_TRACE(entry);
       SettingValue value;
       std::string reason;
-      ASSERT_TRUE(ParseSettingValue(spec, FormatSettingValue(spec, {true, entry}), &value, &reason))
+      ASSERT_TRUE(ParseSettingValue(definition, FormatSettingValue(definition, {true, entry}),
+                                    &value, &reason))
           << reason;
       EXPECT_EQ(entry, value.Number);
     }
@@ -96,14 +111,14 @@ TEST(CliSettings, AnOptionChangesOnlyItsBit) {
 
 // Off keeps a filter driver of another product; on replaces it.
 TEST(CliSettings, SerialEnumeratorOffKeepsAForeignFilter) {
-  const SettingSpec& spec = *FindSetting("serialEnumerator");
+  const SettingSpec& definition = *FindSetting("serialEnumerator");
   DeviceRecord record;
   memset(&record, 0, sizeof record);
   memcpy(record.UpperFilters, "serenum\0other\0", 15);
   record.KnownSettings = READ_UPPER_FILTERS;  // read, but not ours
-  ApplySetting(spec, {true, 0}, &record);
+  ApplySetting(definition, {true, 0}, &record);
   EXPECT_EQ(0, memcmp(record.UpperFilters, "serenum\0other\0", 15));
-  ApplySetting(spec, {true, 1}, &record);
+  ApplySetting(definition, {true, 1}, &record);
   EXPECT_EQ(0, memcmp(record.UpperFilters, SerenumUpperFilters, UPPER_FILTERS_SIZE));
   EXPECT_NE(0u, record.KnownSettings & KNOWN_UPPER_FILTERS);
 }

@@ -22,7 +22,7 @@ TEST(Profile, AWholeProfileIsTakenApart) {
   EXPECT_TRUE(profile.Rules[0].Match.HasVidPid);
   EXPECT_EQ(0x04036001u, profile.Rules[0].Match.DeviceId);
   ASSERT_EQ(2u, profile.Rules[0].Settings.size());
-  EXPECT_STREQ("latencyTimer", profile.Rules[0].Settings[0].Spec->Name);
+  EXPECT_STREQ("latencyTimer", profile.Rules[0].Settings[0].Definition->Name);
   EXPECT_EQ(2u, profile.Rules[0].Settings[0].Value.Number);
   EXPECT_EQ(0u, profile.Rules[0].Settings[1].Value.Number);
   EXPECT_EQ("FT12AB34*", profile.Rules[1].Match.Serial);
@@ -45,9 +45,12 @@ TEST(Profile, BadInputIsRefusedNamingRuleAndKey) {
       {R"({"schema": "portmeld-profile/1", "port": []})", PROFILE_FILE, "unknown key \"port\""},
       {R"({"schema": "portmeld-profile/1", "ignoreSerial": 1})", PROFILE_FILE, "ignoreSerial"},
       {R"({"schema": "portmeld-profile/1", "ports": {}})", PROFILE_FILE, "array"},
-      {R"({"ports": [{"latencyTimr": 2}]})", PROFILE_DSC, "rule 1 (ports[0]): unknown key \"latencyTimr\""},
-      {R"({"ports": [{}, {"latencyTimer": "2"}]})", PROFILE_DSC, "rule 2 (ports[1]): \"latencyTimer\" takes a whole number"},
-      {R"({"ports": [{"latencyTimer": 256}]})", PROFILE_DSC, "\"latencyTimer\" takes a whole number from 1 to 255"},
+      {R"({"ports": [{"latencyTimr": 2}]})", PROFILE_DSC,
+       "rule 1 (ports[0]): unknown key \"latencyTimr\""},
+      {R"({"ports": [{}, {"latencyTimer": "2"}]})", PROFILE_DSC,
+       "rule 2 (ports[1]): \"latencyTimer\" takes a whole number"},
+      {R"({"ports": [{"latencyTimer": 256}]})", PROFILE_DSC,
+       "\"latencyTimer\" takes a whole number from 1 to 255"},
       {R"({"ports": [{"latencyTimer": -1}]})", PROFILE_DSC, "latencyTimer"},
       {R"({"ports": [{"latencyTimer": 2.5}]})", PROFILE_DSC, "latencyTimer"},
       {R"({"ports": [{"serialPrinter": "on"}]})", PROFILE_DSC, "true or false"},
@@ -70,8 +73,8 @@ TEST(Profile, BadInputIsRefusedNamingRuleAndKey) {
   // DSC's read-only properties are no error, and a desired state has no schema.
   Profile profile;
   std::string reason;
-  EXPECT_TRUE(ReadProfile(R"({"_inDesiredState": null, "ports": []})", PROFILE_DSC, &profile,
-                          &reason))
+  EXPECT_TRUE(
+      ReadProfile(R"({"_inDesiredState": null, "ports": []})", PROFILE_DSC, &profile, &reason))
       << reason;
 }
 
@@ -81,11 +84,16 @@ TEST(Profile, SerialGlobs) {
     const char* Text;
     bool Matches;
   } cases[] = {
-      {"FT12AB34*", "FT12AB34A", true}, {"FT12AB34*", "FT12AB34", true},
-      {"FT12AB34*", "FT12AB3", false},  {"ft?2ab34a", "FT12AB34A", true},
-      {"*A", "FT12AB34A", true},        {"*B", "FT12AB34A", false},
-      {"*", "", true},                  {"?", "", false},
-      {"F*3*A", "FT12AB34A", true},     {"F*3*B", "FT12AB34A", false},
+      {"FT12AB34*", "FT12AB34A", true},
+      {"FT12AB34*", "FT12AB34", true},
+      {"FT12AB34*", "FT12AB3", false},
+      {"ft?2ab34a", "FT12AB34A", true},
+      {"*A", "FT12AB34A", true},
+      {"*B", "FT12AB34A", false},
+      {"*", "", true},
+      {"?", "", false},
+      {"F*3*A", "FT12AB34A", true},
+      {"F*3*B", "FT12AB34A", false},
       {"**********b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
   };
   for (const Case& c : cases)
