@@ -147,28 +147,25 @@ void Enforce(Machine* machine, const Profile& profile, bool write, Outcome* outc
   outcome->Document["compliant"] = !outcome->Changed && !outcome->Failed;
 }
 
-int RunTest(const CommandLine& line, Outcome* outcome) {
+// test compares only; apply writes unless --check.
+int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   Profile profile;
   int code;
   if (!LoadProfile(line.Port, PROFILE_FILE, &profile, outcome, &code)) return code;
   Machine machine;
   LoadMachine(&machine, READ_SETTINGS, outcome);
-  outcome->CheckOnly = true;
-  Enforce(&machine, profile, false, outcome);
+  if (testOnly) outcome->CheckOnly = true;
+  bool write = !outcome->CheckOnly;
+  Enforce(&machine, profile, write, outcome);
+  if (write) {
+    outcome->Document["compliant"] = !outcome->Failed;
+    ReloadAfterWrites(line, outcome);
+  }
   return Finish(outcome);
 }
 
-int RunApply(const CommandLine& line, Outcome* outcome) {
-  Profile profile;
-  int code;
-  if (!LoadProfile(line.Port, PROFILE_FILE, &profile, outcome, &code)) return code;
-  Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
-  Enforce(&machine, profile, !line.Check, outcome);
-  if (!line.Check) outcome->Document["compliant"] = !outcome->Failed;
-  ReloadAfterWrites(line, outcome);
-  return Finish(outcome);
-}
+int RunTest(const CommandLine& line, Outcome* outcome) { return RunProfile(line, outcome, true); }
+int RunApply(const CommandLine& line, Outcome* outcome) { return RunProfile(line, outcome, false); }
 
 // --- export ----------------------------------------------------------------
 

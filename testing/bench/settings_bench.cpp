@@ -28,9 +28,7 @@ namespace {
 
 const uint32_t BenchDeviceId = 0x04036001;
 
-void SerialOf(int index, char* serial, size_t size) {
-  snprintf(serial, size, "BN%07dA", index);
-}
+void SerialOf(int index, char* serial, size_t size) { snprintf(serial, size, "BN%07dA", index); }
 
 void InstancePath(int index, bool params, char* path, size_t size) {
   char serial[32];
@@ -111,7 +109,8 @@ int BuildFloorSecurity(FloorSecurity* s) {
   if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &s->Sids[0]) ||
       !AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
                                 0, 0, 0, 0, &s->Sids[1]) ||
-      !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &s->Sids[2]))
+      !AllocateAndInitializeSid(&nt, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
+                                &s->Sids[2]))
     return 0;
   const DWORD masks[3] = {KEY_READ, GENERIC_ALL, KEY_ALL_ACCESS | ACCESS_SYSTEM_SECURITY};
   const TRUSTEE_TYPE types[3] = {TRUSTEE_IS_WELL_KNOWN_GROUP, TRUSTEE_IS_GROUP, TRUSTEE_IS_UNKNOWN};
@@ -137,26 +136,34 @@ void FreeFloorSecurity(FloorSecurity* s) {
 }
 
 FloorSecurity Security;
-std::vector<std::vector<char>> FloorNames;
-
-int FloorStartup(int count) {
-  // Listing: the subkey count and every name.
+// Every floor lists FTDIBUS the same way: the subkey count and every name.
+bool ListFloorNames(std::vector<std::string>* names) {
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
-    return 0;
+    return false;
   DWORD subkeys = 0;
-  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
-  FloorNames.assign(subkeys, std::vector<char>(256));
+  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
+  names->assign(subkeys, std::string());
   for (DWORD i = 0; i < subkeys; ++i) {
+    char name[256];
     DWORD length = 255;
-    RegEnumKeyExA(ftdibus, i, FloorNames[i].data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr) ==
+        ERROR_SUCCESS)
+      (*names)[i].assign(name, length);
   }
   RegCloseKey(ftdibus);
+  return true;
+}
+
+std::vector<std::string> FloorNames;
+
+int FloorStartup(int count) {
+  if (!ListFloorNames(&FloorNames)) return 0;
 
   // Settings: UpperFilters, then the six values.
-  static const char* const names[] = {"ConfigData",      "PortName",      "MinReadTimeout",
-                                      "MinWriteTimeout", "PollingPeriod", "LatencyTimer"};
+  static const char* const valueNames[] = {"ConfigData",      "PortName",      "MinReadTimeout",
+                                           "MinWriteTimeout", "PollingPeriod", "LatencyTimer"};
   int ok = 1;
   for (int i = 0; i < count; ++i) {
     char path[256];
@@ -170,7 +177,7 @@ int FloorStartup(int count) {
     }
     InstancePath(i, true, path, sizeof path);
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    for (const char* name : names) {
+    for (const char* name : valueNames) {
       DWORD size = sizeof buffer;
       ok &= RegQueryValueExA(key, name, nullptr, nullptr, buffer, &size) == ERROR_SUCCESS;
     }
@@ -226,18 +233,12 @@ double Median(std::vector<double> values);
 
 // What `list` reads: the subkeys, and each device's PortName.
 int FloorList() {
-  HKEY ftdibus;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
-    return 0;
-  DWORD subkeys = 0;
-  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
+  std::vector<std::string> names;
+  if (!ListFloorNames(&names)) return 0;
   int ok = 1;
-  for (DWORD i = 0; i < subkeys; ++i) {
-    char name[256], path[512];
-    DWORD length = 255;
-    RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name);
+  for (const std::string& name : names) {
+    char path[512];
+    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name.c_str());
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
     char port[16];
@@ -246,42 +247,35 @@ int FloorList() {
           ERROR_SUCCESS;
     RegCloseKey(key);
   }
-  RegCloseKey(ftdibus);
   return ok;
 }
 
 // What `show all`, `test` and `apply` read: UpperFilters and the nine values.
 int FloorShow() {
-  static const char* const names[] = {"ConfigData",      "PortName",      "MinReadTimeout",
-                                      "MinWriteTimeout", "PollingPeriod", "LatencyTimer",
-                                      "WriteBufferSize", "WriteLatency",  "WriteBufferThreshold"};
-  HKEY ftdibus;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
-    return 0;
-  DWORD subkeys = 0;
-  RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
-  for (DWORD i = 0; i < subkeys; ++i) {
-    char name[256], path[512];
+  static const char* const valueNames[] = {
+      "ConfigData",   "PortName",        "MinReadTimeout", "MinWriteTimeout",     "PollingPeriod",
+      "LatencyTimer", "WriteBufferSize", "WriteLatency",   "WriteBufferThreshold"};
+  std::vector<std::string> names;
+  if (!ListFloorNames(&names)) return 0;
+  for (const std::string& name : names) {
+    char path[512];
     unsigned char buffer[64];
-    DWORD length = 255, size, type;
-    RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-    snprintf(path, sizeof path, "%s\\%s\\0000", FtdibusKeyPath, name);
+    DWORD size, type;
+    snprintf(path, sizeof path, "%s\\%s\\0000", FtdibusKeyPath, name.c_str());
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) == ERROR_SUCCESS) {
       size = 16;
       RegQueryValueExA(key, "UpperFilters", nullptr, &type, buffer, &size);
       RegCloseKey(key);
     }
-    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name);
+    snprintf(path, sizeof path, "%s\\%s\\0000\\Device Parameters", FtdibusKeyPath, name.c_str());
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    for (const char* value : names) {
+    for (const char* value : valueNames) {
       size = sizeof buffer;
       RegQueryValueExA(key, value, nullptr, &type, buffer, &size);
     }
     RegCloseKey(key);
   }
-  RegCloseKey(ftdibus);
   return 1;
 }
 
@@ -341,9 +335,10 @@ std::string WriteBenchProfile() {
   std::string path = BesideSelf("bench-profile.json");
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) return "";
-  fputs("{\"schema\": \"portmeld-profile/1\", \"ports\": [{\"match\": {\"vidpid\": "
-        "\"0403:6001\"}, \"latencyTimer\": 16}]}\n",
-        file);
+  fputs(
+      "{\"schema\": \"portmeld-profile/1\", \"ports\": [{\"match\": {\"vidpid\": "
+      "\"0403:6001\"}, \"latencyTimer\": 16}]}\n",
+      file);
   fclose(file);
   return path;
 }
@@ -396,7 +391,8 @@ int Measure(Step program, Step floor, int count, int repetitions, double* progra
     double t1 = NowMs();
     if (!ok || !RecordedMessages.empty()) {
       fprintf(stderr, "program step failed at N=%d (%u messages%s%s)\n", count,
-              static_cast<unsigned>(RecordedMessages.size()), RecordedMessages.empty() ? "" : ", first: ",
+              static_cast<unsigned>(RecordedMessages.size()),
+              RecordedMessages.empty() ? "" : ", first: ",
               RecordedMessages.empty() ? "" : RecordedMessages[0].Text.c_str());
       return 0;
     }
