@@ -22,7 +22,9 @@ enum ReportOperation {
   REPORT_WRITE_FILE,
   REPORT_REPLACE_FILE,
   REPORT_READ_FILE,
-  REPORT_SHORT_FILE
+  REPORT_SHORT_FILE,
+  REPORT_WRITER_LOCK,  // another writer kept the lock: nothing written
+  REPORT_JOURNAL       // the change journal cannot be written: asks whether to write anyway
 };
 
 struct Report {
