@@ -19,3 +19,20 @@ bool JournalEnabled();
 DWORD JournalBegin(ChangeSet* set);
 // Appends {"id", "state": "done"} or "partial" with set->Failed.
 DWORD JournalEnd(const ChangeSet* set);
+
+// Where the journal lives: %ProgramData%\Portmeld, or the folder a test
+// chose. The file is changes.jsonl in it; changes.1.jsonl is the one before.
+std::string JournalFolder();
+std::string JournalFilePath();
+std::string RotatedJournalFilePath();
+// Tests keep their journal in a folder of their own; "" or nullptr goes
+// back to %ProgramData%\Portmeld.
+void SetJournalFolder(const char* folder);
+
+// The journal starts a new file once it has reached this size.
+enum : unsigned long long { JOURNAL_ROTATE_SIZE = 4ull * 1024 * 1024 };
+
+// The access lists a new journal folder and file get: SYSTEM and
+// Administrators, nobody else.
+extern const char JournalFolderAccess[];
+extern const char JournalFileAccess[];

@@ -1,0 +1,133 @@
+#include "devices/journal_lines.h"
+
+#include <stdio.h>
+#include <string.h>
+
+std::string RegistryTypeName(uint32_t type) {
+  static const char* const names[] = {"REG_NONE",
+                                      "REG_SZ",
+                                      "REG_EXPAND_SZ",
+                                      "REG_BINARY",
+                                      "REG_DWORD",
+                                      "REG_DWORD_BIG_ENDIAN",
+                                      "REG_LINK",
+                                      "REG_MULTI_SZ",
+                                      "REG_RESOURCE_LIST",
+                                      "REG_FULL_RESOURCE_DESCRIPTOR",
+                                      "REG_RESOURCE_REQUIREMENTS_LIST",
+                                      "REG_QWORD"};
+  if (type < sizeof names / sizeof names[0]) return names[type];
+  return std::to_string(type);
+}
+
+std::string HexOfBytes(const unsigned char* data, size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(size * 2);
+  for (size_t i = 0; i < size; ++i) {
+    text += digits[data[i] >> 4];
+    text += digits[data[i] & 15];
+  }
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escaped[8];
+          snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += (char)c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JournalTime(int year, int month, int day, int hour, int minute, int second) {
+  char text[32];
+  snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, hour, minute,
+           second);
+  return text;
+}
+
+static std::string ImageJson(const JournalImage& image) {
+  if (!image.Present) return "null";
+  return "{\"type\": " + JsonString(RegistryTypeName(image.Type)) +
+         ", \"data\": " + JsonString(HexOfBytes(image.Data, image.Size)) + "}";
+}
+
+static std::string EntryJson(const JournalEntry& entry) {
+  std::string text = "{\"port\": " + JsonString(entry.Port) +
+                     ", \"serial\": " + JsonString(entry.Serial) +
+                     ", \"key\": " + JsonString(entry.Key) + ", \"value\": ";
+  if (entry.Action != JOURNAL_VALUE)
+    return text + "null, \"action\": " +
+           (entry.Action == JOURNAL_REMOVE_DEVICE ? "\"remove-device\"" : "\"reload-driver\"") +
+           "}";
+  return text + JsonString(entry.Value) + ", \"before\": " + ImageJson(entry.Before) +
+         ", \"after\": " + ImageJson(entry.After) + "}";
+}
+
+std::string FormatBegunLine(uint64_t id, const std::string& time, const std::string& user,
+                            const std::string& program, const std::string& command,
+                            const std::vector<JournalEntry>& entries) {
+  std::string line = "{\"id\": " + std::to_string(id) + ", \"time\": " + JsonString(time) +
+                     ", \"user\": " + JsonString(user) + ", \"program\": " + JsonString(program) +
+                     ", \"command\": " + JsonString(command) +
+                     ", \"state\": \"begun\", \"changes\": [";
+  for (size_t i = 0; i < entries.size(); ++i) line += (i ? ", " : "") + EntryJson(entries[i]);
+  return line + "]}\n";
+}
+
+std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed) {
+  std::string line = "{\"id\": " + std::to_string(id);
+  if (failed.empty()) return line + ", \"state\": \"done\"}\n";
+  line += ", \"state\": \"partial\", \"failed\": [";
+  for (size_t i = 0; i < failed.size(); ++i)
+    line += std::string(i ? ", " : "") + "{\"key\": " + JsonString(failed[i].Key) +
+            ", \"value\": " + JsonString(failed[i].Value) +
+            ", \"error\": " + std::to_string(failed[i].Error) + "}";
+  return line + "]}\n";
+}
+
+uint64_t LineId(const char* line, size_t size) {
+  static const char prefix[] = "{\"id\": ";
+  const size_t prefixSize = sizeof prefix - 1;
+  if (size <= prefixSize || memcmp(line, prefix, prefixSize) != 0) return 0;
+  uint64_t id = 0;
+  size_t i = prefixSize, digits = 0;
+  for (; i < size && line[i] >= '0' && line[i] <= '9' && digits < 19; ++i, ++digits)
+    id = id * 10 + (uint64_t)(line[i] - '0');
+  // Only a number that ended as we write it counts: a cut line's "12" may
+  // have been "123".
+  if (digits == 0 || i >= size || line[i] != ',') return 0;
+  return id;
+}
+
+uint64_t LastJournalId(const char* text, size_t size, bool startsAtLineStart) {
+  uint64_t last = 0;
+  size_t start = 0;
+  if (!startsAtLineStart) {
+    const char* newline = (const char*)memchr(text, '\n', size);
+    if (!newline) return 0;
+    start = (size_t)(newline - text) + 1;
+  }
+  while (start < size) {
+    const char* newline = (const char*)memchr(text + start, '\n', size - start);
+    size_t end = newline ? (size_t)(newline - text) : size;
+    uint64_t id = LineId(text + start, end - start);
+    if (id > last) last = id;
+    start = end + 1;
+  }
+  return last;
+}
