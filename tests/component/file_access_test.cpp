@@ -142,6 +142,9 @@ TEST(FileAccess, OnARealFile) {
   OtherAccess found;
   ASSERT_EQ(FindFileWriter(path.c_str(), &found), (DWORD)ERROR_SUCCESS);
   EXPECT_FALSE(found.Found) << found.Account << " " << found.Through;
+  // Everyone reads it, which a journal must not allow.
+  ASSERT_EQ(FindFileAccess(path.c_str(), &found), (DWORD)ERROR_SUCCESS);
+  EXPECT_TRUE(found.Found);
 
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
