@@ -1,0 +1,239 @@
+#include "cli/journal_reader.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+typedef nlohmann::ordered_json Json;
+
+namespace {
+
+const char* const TypeNames[] = {"REG_NONE",
+                                 "REG_SZ",
+                                 "REG_EXPAND_SZ",
+                                 "REG_BINARY",
+                                 "REG_DWORD",
+                                 "REG_DWORD_BIG_ENDIAN",
+                                 "REG_LINK",
+                                 "REG_MULTI_SZ",
+                                 "REG_RESOURCE_LIST",
+                                 "REG_FULL_RESOURCE_DESCRIPTOR",
+                                 "REG_RESOURCE_REQUIREMENTS_LIST",
+                                 "REG_QWORD"};
+
+bool TypeOfName(const std::string& name, uint32_t* type) {
+  for (uint32_t i = 0; i < sizeof TypeNames / sizeof TypeNames[0]; ++i)
+    if (name == TypeNames[i]) {
+      *type = i;
+      return true;
+    }
+  if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  unsigned long long number = strtoull(name.c_str(), nullptr, 10);
+  if (number > 0xFFFFFFFFull) return false;
+  *type = (uint32_t)number;
+  return true;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool StringField(const Json& object, const char* name, std::string* text) {
+  auto found = object.find(name);
+  if (found == object.end() || !found->is_string()) return false;
+  *text = found->get<std::string>();
+  return true;
+}
+
+uint64_t UndoneId(const std::string& command) {
+  static const char prefix[] = "undo ";
+  if (command.compare(0, sizeof prefix - 1, prefix) != 0) return 0;
+  std::string number = command.substr(sizeof prefix - 1);
+  if (number.empty() || number.size() > 19 ||
+      number.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  return strtoull(number.c_str(), nullptr, 10);
+}
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool ParseJournalValue(const Json& image, JournalValue* value) {
+  *value = JournalValue();
+  if (image.is_null()) return true;
+  if (!image.is_object()) return false;
+  std::string type, data;
+  if (!StringField(image, "type", &type) || !StringField(image, "data", &data)) return false;
+  if (!TypeOfName(type, &value->Type) || data.size() % 2) return false;
+  for (size_t i = 0; i < data.size(); i += 2) {
+    int high = HexDigit(data[i]), low = HexDigit(data[i + 1]);
+    if (high < 0 || low < 0) return false;
+    value->Data.push_back((unsigned char)(high * 16 + low));
+  }
+  value->Present = true;
+  return true;
+}
+
+std::string ShownJournalValue(const Json& image) {
+  JournalValue value;
+  if (!ParseJournalValue(image, &value)) return "?";
+  if (!value.Present) return "absent";
+  const std::vector<unsigned char>& d = value.Data;
+  if (value.Type == 4 /* REG_DWORD */ && d.size() == 4)
+    return std::to_string((uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 |
+                          (uint32_t)d[3] << 24);
+  if (value.Type == 1 /* REG_SZ */) {
+    std::string text(d.begin(), d.end());
+    return text.substr(0, text.find('\0'));
+  }
+  return image["data"].get<std::string>();
+}
+
+void ReadJournalText(const std::string& text, const std::string& fileName,
+                     JournalContents* contents) {
+  size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    std::string where = fileName + " line " + std::to_string(number);
+    Json entry = Json::parse(line, nullptr, false);
+    if (entry.is_discarded()) {
+      contents->Warnings.push_back(where + " is not valid JSON (cut short?): skipped");
+      continue;
+    }
+    std::string state;
+    auto id = entry.is_object() ? entry.find("id") : entry.end();
+    if (!entry.is_object() || id == entry.end() || !id->is_number_unsigned() ||
+        !StringField(entry, "state", &state)) {
+      contents->Warnings.push_back(where + " is not a change journal entry: skipped");
+      continue;
+    }
+    uint64_t setId = id->get<uint64_t>();
+    if (state == "begun") {
+      auto changes = entry.find("changes");
+      if (changes == entry.end() || !changes->is_array()) {
+        contents->Warnings.push_back(where + " has no list of changes: skipped");
+        continue;
+      }
+      JournalSet set;
+      set.Id = setId;
+      std::string command;
+      StringField(entry, "command", &command);
+      set.Undoes = UndoneId(command);
+      set.Begun = std::move(entry);
+      // An id seen again (a journal started afresh) names the newer set.
+      contents->ById[setId] = contents->Sets.size();
+      contents->Sets.push_back(std::move(set));
+    } else if (state == "done" || state == "partial") {
+      auto found = contents->ById.find(setId);
+      if (found == contents->ById.end()) {
+        contents->Warnings.push_back(where + " ends change set " + std::to_string(setId) +
+                                     ", which the journal does not hold: skipped");
+        continue;
+      }
+      JournalSet& set = contents->Sets[found->second];
+      set.State = state;
+      auto failed = entry.find("failed");
+      if (failed != entry.end() && failed->is_array()) set.Failed = *failed;
+    } else {
+      contents->Warnings.push_back(where + " has an unknown state '" + state + "': skipped");
+    }
+  }
+}
+
+void LinkUndoneSets(JournalContents* contents) {
+  for (JournalSet& set : contents->Sets) {
+    if (!set.Undoes || set.State == "incomplete") continue;
+    auto found = contents->ById.find(set.Undoes);
+    if (found == contents->ById.end()) continue;
+    JournalSet& undone = contents->Sets[found->second];
+    if (!undone.UndoneBy && undone.Id < set.Id) undone.UndoneBy = set.Id;
+  }
+}
+
+bool IsValueChange(const Json& change) {
+  return change.is_object() && !change.contains("action") && change.contains("value") &&
+         change["value"].is_string();
+}
+
+bool SetTouches(const JournalSet& set, const std::string& port) {
+  for (const Json& change : set.Begun["changes"]) {
+    if (!change.is_object()) continue;
+    std::string name, serial;
+    StringField(change, "port", &name);
+    StringField(change, "serial", &serial);
+    if ((!name.empty() && EqualsIgnoringCase(name, port)) ||
+        (!serial.empty() && EqualsIgnoringCase(serial, port)))
+      return true;
+  }
+  return false;
+}
+
+const JournalSet* NewestUndoable(const JournalContents& contents) {
+  for (auto set = contents.Sets.rbegin(); set != contents.Sets.rend(); ++set) {
+    if ((set->State != "done" && set->State != "partial") || set->UndoneBy) continue;
+    for (const Json& change : set->Begun["changes"])
+      if (IsValueChange(change)) return &*set;
+  }
+  return nullptr;
+}
+
+UndoStep PlanValueUndo(const JournalValue& current, const JournalValue& before,
+                       const JournalValue& after, bool force, JournalValue* write) {
+  *write = before;
+  if (current == before) return UNDO_NOTHING;
+  if (current == after || force) return UNDO_WRITE;
+  return UNDO_CONFLICT;
+}
+
+UndoStep PlanComDbUndo(const JournalValue& current, const JournalValue& before,
+                       const JournalValue& after, bool force, JournalValue* write) {
+  size_t size = std::max(before.Data.size(), after.Data.size());
+  auto byte = [](const JournalValue& v, size_t i) -> unsigned char {
+    return v.Present && i < v.Data.size() ? v.Data[i] : 0;
+  };
+  *write = current;
+  if (!write->Present) {
+    write->Present = true;
+    write->Type = before.Present ? before.Type : after.Type;
+  }
+  if (write->Data.size() < size) {
+    // Only grown when a number beyond its end is to be taken back.
+    size_t needed = write->Data.size();
+    for (size_t i = write->Data.size(); i < size; ++i)
+      if ((byte(before, i) ^ byte(after, i)) & byte(before, i)) needed = i + 1;
+    write->Data.resize(needed, 0);
+  }
+  bool conflict = false, asBefore = true;
+  for (size_t i = 0; i < size; ++i) {
+    unsigned char mask = byte(before, i) ^ byte(after, i);
+    if ((byte(current, i) ^ byte(after, i)) & mask) conflict = true;
+    if ((byte(current, i) ^ byte(before, i)) & mask) asBefore = false;
+    if (i < write->Data.size())
+      write->Data[i] = (unsigned char)((write->Data[i] & ~mask) | (byte(before, i) & mask));
+  }
+  if (asBefore) {
+    *write = current;
+    return UNDO_NOTHING;
+  }
+  if (conflict && !force) {
+    *write = current;
+    return UNDO_CONFLICT;
+  }
+  return *write == current ? UNDO_NOTHING : UNDO_WRITE;
+}

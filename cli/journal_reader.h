@@ -1,0 +1,73 @@
+// Reading the change journal back: its lines into change sets, the values
+// they hold, and what undoing a value means against what the registry
+// holds now. Pure, so that it is tested natively.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// A registry value as the journal gives it: absent, or its type and bytes.
+struct JournalValue {
+  bool Present = false;
+  uint32_t Type = 0;
+  std::vector<unsigned char> Data;
+  bool operator==(const JournalValue& o) const {
+    return Present == o.Present && (!Present || (Type == o.Type && Data == o.Data));
+  }
+};
+
+// null, or {"type": "REG_DWORD" (or a number as text), "data": "hex"}.
+// False for anything else.
+bool ParseJournalValue(const nlohmann::ordered_json& image, JournalValue* value);
+// How history shows a value: a REG_DWORD as a decimal number, a REG_SZ as
+// its text, anything else as hex bytes, an absent one as "absent".
+std::string ShownJournalValue(const nlohmann::ordered_json& image);
+
+struct JournalSet {
+  uint64_t Id = 0;
+  nlohmann::ordered_json Begun;      // the begun line as written
+  std::string State = "incomplete";  // until its end line says done or partial
+  nlohmann::ordered_json Failed = nlohmann::ordered_json::array();
+  uint64_t Undoes = 0;    // the set this one undid ("undo N")
+  uint64_t UndoneBy = 0;  // the done or partial set that undid this one
+};
+
+struct JournalContents {
+  std::vector<JournalSet> Sets;  // in the order they were begun
+  std::map<uint64_t, size_t> ById;
+  std::vector<std::string> Warnings;
+};
+
+// Adds one file's lines; a line that is no journal line is skipped with a
+// warning that names the file and the line's number.
+void ReadJournalText(const std::string& text, const std::string& fileName,
+                     JournalContents* contents);
+// Marks which sets were undone, and by which, once every file is read.
+void LinkUndoneSets(JournalContents* contents);
+
+// Whether one of the set's changes names the port (COMn) or serial.
+bool SetTouches(const JournalSet& set, const std::string& port);
+// The set undo takes without an id: the newest done or partial one, not
+// undone yet, with a value to put back. nullptr when there is none.
+const JournalSet* NewestUndoable(const JournalContents& contents);
+// Whether the change is a value write (not a device removal or reload).
+bool IsValueChange(const nlohmann::ordered_json& change);
+
+enum UndoStep {
+  UNDO_WRITE,    // *write is what to write
+  UNDO_NOTHING,  // the value is as the set found it already
+  UNDO_CONFLICT  // changed since the set: left alone (unless forced, then UNDO_WRITE)
+};
+// A value: back to before when it still is after.
+UndoStep PlanValueUndo(const JournalValue& current, const JournalValue& before,
+                       const JournalValue& after, bool force, JournalValue* write);
+// ComDB: only the bits in which before and after differ go back to
+// before's, onto what ComDB holds now; a conflict when one of those bits
+// is no longer after's.
+UndoStep PlanComDbUndo(const JournalValue& current, const JournalValue& before,
+                       const JournalValue& after, bool force, JournalValue* write);
