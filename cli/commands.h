@@ -18,6 +18,10 @@ struct CommandLine {
   bool NoReload = false;
   bool Force = false;
   bool AttachedOnly = false;
+  int Last = 20;                      // history --last
+  std::string ChangeId;               // undo ID
+  bool NoJournal = false;             // --no-journal: write without recording
+  bool AllowWritableProfile = false;  // --allow-writable-profile
 };
 
 struct CommandSpec {

@@ -12,6 +12,7 @@
 
 #include "cli/commands.h"
 #include "cli/settings.h"
+#include "devices/journal.h"
 
 namespace {
 
@@ -92,6 +93,11 @@ int Run(int argc, char** argv) {
   app.add_flag("--check", line.Check, "say what would change, write nothing (exit 1 if it would)");
   app.add_flag("--no-reload", line.NoReload, "after writing, do not reload the driver");
   app.add_option("--vidpid", line.VidPid, "only the ports of this VID:PID, e.g. 0403:6001");
+  app.add_flag("--no-journal", line.NoJournal,
+               "write even when the change cannot be recorded in the change journal, and do not "
+               "record it");
+  app.add_flag("--allow-writable-profile", line.AllowWritableProfile,
+               "apply a profile file that others than SYSTEM and Administrators may change");
 
   auto command = [&](const char* name, const char* description) {
     CLI::App* sub = app.add_subcommand(name, description);
@@ -166,6 +172,18 @@ int Run(int argc, char** argv) {
   line.Port = "all";
   port(remove, false);
 
+  CLI::App* history = command("history",
+                               "the change sets both programs recorded, newest first, each with "
+                               "the values it wrote");
+  port(history, false);
+  history->add_option("--last", line.Last, "how many change sets (default 20)");
+
+  CLI::App* undo = command("undo",
+                           "puts back the values a change set wrote (default: the newest not "
+                           "undone); a value changed since is left alone unless --force");
+  undo->add_option("ID", line.ChangeId, "the change set's number, as history shows it");
+  undo->add_flag("--force", line.Force, "put values back even when they were changed since");
+
   for (CLI::App* sub : app.get_subcommands({}))
     sub->footer(sub == set ? SettingsHelp() : ExitCodes);
 
@@ -187,6 +205,7 @@ int Run(int argc, char** argv) {
     return Refuse(&outcome, EXIT_BAD_INPUT,
                   std::string(e.what()) + " (portmeld --help shows the usage)");
   }
+  SetJournalEnabled(!line.NoJournal);
   return RunCommand(line);
 }
 
@@ -197,6 +216,7 @@ int main(int argc, char** argv) {
   // call into the system: thousands of lines would take seconds.
   static char outputBuffer[1 << 16];
   setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+  SetJournalProgram("portmeld 1.0");
   // Nothing may end the program as an uncaught exception: MinGW's runtime
   // would exit with 3, which reads as "bad input".
   try {

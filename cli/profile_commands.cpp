@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/profile_access.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/profile.h"
@@ -149,6 +150,7 @@ void Enforce(Machine* machine, const Profile& profile, bool write, Outcome* outc
 
 // test compares only; apply writes unless --check.
 int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
+  if (int code = CheckProfileAccess(line, line.Port, !testOnly && !line.Check, outcome)) return code;
   Profile profile;
   int code;
   if (!LoadProfile(line.Port, PROFILE_FILE, &profile, outcome, &code)) return code;

@@ -112,8 +112,8 @@ HANDLE OpenJournal(const std::string& path, DWORD* error) {
     if (file != INVALID_HANDLE_VALUE) break;
     *error = GetLastError();
     if (*error != ERROR_FILE_NOT_FOUND) break;
-    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ,
-                       &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ, &attributes,
+                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
   }
   LocalFree(descriptor);
