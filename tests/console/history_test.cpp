@@ -410,3 +410,15 @@ TEST_F(Journal, WritableProfileRefused) {
   EXPECT_EQ(ReadDword(P5, "LatencyTimer"), 3u);
   DeleteFileA(profile.c_str());
 }
+
+TEST(Readme, UndoingAChangeStartsWithHistoryAndUndo) {
+  Bytes bytes = ReadBytes("Z:" PORTMELD_README);
+  std::string readme(bytes.begin(), bytes.end());
+  size_t at = readme.find("\n## Undoing a change\n");
+  ASSERT_NE(at, std::string::npos);
+  size_t start = readme.find_first_not_of('\n', at + 21);
+  std::string first = readme.substr(start, readme.find('\n', start) - start);
+  EXPECT_EQ(first.compare(0, 18, "`portmeld history`"), 0) << first;
+  EXPECT_NE(readme.find("`portmeld undo`", start), std::string::npos);
+  EXPECT_LT(readme.find("`portmeld undo`", start), readme.find("\n\n", start));
+}
