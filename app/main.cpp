@@ -7,9 +7,11 @@
 #include "app/main_window.h"
 #include "main_window_ids.h"
 #include "app/message_box.h"
+#include "devices/journal.h"
 #include "platform/ui.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  SetJournalProgram("PortmeldConfigurator 1.0");
   if (!IsAdministrator()) {
     MessageBoxAtCursor(nullptr, "Please Start As Administrator", "Warning", MB_OK | MB_ICONERROR);
     return 0;
