@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Checks the release zips of two builds of the same sources:
+"""Checks the release packages of two builds of the same sources:
 
     compare_packages.py VERSION DIR_A DIR_B
 
 Each DIR_A/portmeld-VERSION-{x64,x86}.zip must hold exactly the shipped
-members in order, a SHA256SUMS that matches them and programs of its own
-architecture without a link time, and equal the zip of the same name in
-DIR_B byte for byte. Names what differs; exits 1 on any fault.
+members in order, a SHA256SUMS that matches them and stripped programs of
+its own architecture without a link time, and equal the zip of the same
+name in DIR_B byte for byte; each DIR_A/portmeld-VERSION-{x64,x86}.msi must
+equal its namesake in DIR_B. Names what differs; exits 1 on any fault.
 """
 import hashlib
 import os
@@ -47,6 +48,8 @@ def check(path, arch):
     for name in NAMES[:2]:
         if pe_header(found[name][0]) != (MACHINE[arch], 0):
             faults.append(f"{path}: {name} is not an {arch} program without link time")
+        if b".debug_info" in found[name][0] or b".gnu_debuglink" not in found[name][0]:
+            faults.append(f"{path}: {name} is not stripped with a debug link")
     return faults
 
 
@@ -64,6 +67,13 @@ def main():
         a, b = members(path_a)[0], members(path_b)[0]
         differ = sorted(n for n in set(a) | set(b) if a.get(n) != b.get(n)) or ["(member order or zip headers)"]
         faults.append(f"{name} differs between {dir_a} and {dir_b}: {', '.join(differ)}")
+    for arch in MACHINE:
+        name = f"portmeld-{version}-{arch}.msi"
+        with open(os.path.join(dir_a, name), "rb") as fa, open(os.path.join(dir_b, name), "rb") as fb:
+            if fa.read() == fb.read():
+                print(f"check-reproducible: {name} is the same in both builds")
+            else:
+                faults.append(f"{name} differs between {dir_a} and {dir_b}")
     for fault in faults:
         print(f"check-reproducible: {fault}")
     return 1 if faults else 0
