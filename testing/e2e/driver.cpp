@@ -1,5 +1,7 @@
 #include "e2e/driver.h"
 
+#include "runner/process_runner.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -148,68 +150,22 @@ std::string FileSafeName(const std::string& name) {
   return safe;
 }
 
-namespace {
-
-// Starts the program with its output in app->OutputPath, which starts with
-// note. 0 with the error in *error when it did not start.
-int StartProgram(AppSession* app, const std::string& path, const std::string& note, DWORD* error) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE output = CreateFileA(app->OutputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output == INVALID_HANDLE_VALUE) {
-    *error = 0;  // not the start's error
-    return Fail(app, "cannot create " + app->OutputPath);
-  }
-  DWORD written = 0;
-  if (!note.empty())
-    WriteFile(output, note.data(), static_cast<DWORD>(note.size()), &written, nullptr);
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
-  std::string commandLine = "\"" + path + "\"";
-  BOOL started = CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                ExeDirectory().c_str(), &startup, &app->Process);
-  *error = GetLastError();
-  CloseHandle(output);
-  if (!started) return Fail(app, "CreateProcessA failed with " + std::to_string(*error));
-  return 1;
-}
-
-}  // namespace
-
 int LaunchProgram(AppSession* app, const char* exe) {
   if (app->Launched) return Fail(app, "the program was already started in this scenario");
-  std::string path = ExeDirectory() + "\\" + exe;
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-    return Fail(app, "program not found: " + path);
   if (app->OutputPath.empty()) {
     std::string dir = ResultsDirectory() + "\\e2e-output";
     EnsureDirectory(dir);
     app->OutputPath = dir + "\\" + FileSafeName(app->Name) + ".txt";
   }
-  DWORD error = 0;
-  int started = StartProgram(app, path, "", &error);
-  // Wine's CreateProcess reports ERROR_INTERNAL_ERROR when the new process
-  // ended after it reached wineserver but before it finished starting (the
-  // server then has 0 for its exit status). Here that happens about once in
-  // 8,000 starts: Linux puts the heap of Wine's loader at a random place,
-  // and now and then it covers 0x7FFE0000, where Wine must map Windows'
-  // shared user data ("failed to map the shared user data: c0000018").
-  // None of the program has run by then, and the next start gets another
-  // layout, so starting once more is the same launch.
-  if (!started && error == ERROR_INTERNAL_ERROR) {
-    Sleep(LAUNCH_RETRY_WAIT_MS);
-    std::string note =
-        "e2e driver: CreateProcessA failed with 1359 (ERROR_INTERNAL_ERROR): Wine's "
-        "new process ended while it started; started again after " +
-        std::to_string(LAUNCH_RETRY_WAIT_MS) + " ms\n";
-    printf("  %s", note.c_str());
-    started = StartProgram(app, path, note, &error);
-  }
-  if (!started) return 0;
+  Launch launch;
+  launch.Exe = ExeDirectory() + "\\" + exe;
+  launch.Folder = ExeDirectory();
+  launch.OutPath = app->OutputPath;
+  launch.NoteInOutput = true;
+  RunningProcess process;
+  std::string error;
+  if (!StartProcess(launch, &process, &error)) return Fail(app, error);
+  app->Process = process.Info;
   app->Launched = true;
   return 1;
 }

@@ -20,7 +20,6 @@ enum : DWORD {
   BLOCKED_WAIT_MS = 1500,  // a message box that stays this long blocks the wait
   PAINT_WAIT_MS = 2000,
   SEND_TIMEOUT_MS = 5000,
-  LAUNCH_RETRY_WAIT_MS = 500,  // before the one more start after Wine's error 1359
 };
 
 struct AppSession {
@@ -41,10 +40,9 @@ std::string ResultsDirectory();  // <build>/results, beside <build>/bin; created
 // A name made safe for a file name ("Suite/Case.0" -> "Suite_Case.0").
 std::string FileSafeName(const std::string& name);
 
-// Starts <ExeDirectory>\<exe> with this process's environment (so the stand-in
-// variables set by WriteStandinDevices reach it) and its output in a file.
-// A start that Wine fails with ERROR_INTERNAL_ERROR is made once more, and
-// the output file begins with a line that says so.
+// Starts <ExeDirectory>\<exe> through the process runner (runner/process_runner.h)
+// with this process's environment (so the stand-in variables set by
+// WriteStandinDevices reach it) and its output in a file.
 int LaunchProgram(AppSession* app, const char* exe = "PortmeldConfigurator.exe");
 bool ProgramRunning(const AppSession* app);
 // Waits for the program to end; 0 when it is still running after the wait.

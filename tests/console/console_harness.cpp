@@ -18,80 +18,37 @@ std::string ScratchFolder() {
   return folder;
 }
 
-std::string ReadText(const std::string& path) {
-  Bytes bytes = ReadBytes(path);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
+std::string ReadText(const std::string& path) { return ReadTextFile(path); }
 
 }  // namespace
 
-std::string ExeFolder() {
-  char path[MAX_PATH] = "";
-  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string text(path, n);
-  return text.substr(0, text.find_last_of('\\'));
-}
+std::string ExeFolder() { return ProgramFolder(); }
 
 std::string ScratchPath(const char* name) { return ScratchFolder() + "\\" + name; }
 
-ProgramRun RunPortmeld(const std::string& args, const std::string& input, const std::string& dir) {
-  ProgramRun run;
+Launch PortmeldLaunch(const std::string& args, const std::string& name, const std::string& dir) {
+  Launch launch;
   std::string folder = dir.empty() ? ExeFolder() : dir;
-  std::string exe = folder + "\\portmeld.exe";
-  if (GetFileAttributesA(exe.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    ADD_FAILURE() << "program not found: " << exe;
-    return run;
-  }
-  std::string inPath = ScratchPath("stdin.txt"), outPath = ScratchPath("stdout.txt"),
-              errPath = ScratchPath("stderr.txt");
-  WriteBytes(inPath, Bytes(input.begin(), input.end()));
-  std::string commandLine = "\"" + exe + "\" " + args;
-  PROCESS_INFORMATION process = {};
-  // Wine now and then fails a start with ERROR_INTERNAL_ERROR before any of
-  // the program ran (its loader's heap landed where Windows' shared user
-  // data must go); the next start gets another layout. One more try, said
-  // in the test's output.
-  for (int attempt = 1;; ++attempt) {
-    HANDLE in = Inheritable(inPath, GENERIC_READ, OPEN_EXISTING);
-    HANDLE out = Inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE err = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
-    BOOL started = CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                                  DETACHED_PROCESS, nullptr, folder.c_str(), &startup, &process);
-    DWORD startError = GetLastError();
-    CloseHandle(in);
-    CloseHandle(out);
-    CloseHandle(err);
-    if (started) break;
-    if (startError == ERROR_INTERNAL_ERROR && attempt == 1) {
-      printf("[ NOTE     ] Wine failed to start portmeld.exe (error 1359); starting it once more\n");
-      Sleep(200);
-      continue;
-    }
-    ADD_FAILURE() << "CreateProcessA failed with " << startError << ": " << commandLine;
-    return run;
-  }
-  if (WaitForSingleObject(process.hProcess, RunTimeoutMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 0xDEADBEEF);
-    WaitForSingleObject(process.hProcess, 5000);
-    ADD_FAILURE() << "still running after " << RunTimeoutMs << " ms: " << commandLine;
-  }
-  GetExitCodeProcess(process.hProcess, &run.ExitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  run.Out = ReadText(outPath);
-  run.Err = ReadText(errPath);
+  launch.Exe = folder + "\\portmeld.exe";
+  launch.Args = args;
+  launch.Folder = folder;
+  launch.InputPath = ScratchPath((name + "-stdin.txt").c_str());
+  launch.OutPath = ScratchPath((name + "-stdout.txt").c_str());
+  launch.ErrPath = ScratchPath((name + "-stderr.txt").c_str());
+  launch.Detached = true;
+  return launch;
+}
+
+ProgramRun RunPortmeld(const std::string& args, const std::string& input, const std::string& dir) {
+  Launch launch = PortmeldLaunch(args, "run", dir);
+  WriteBytes(launch.InputPath, Bytes(input.begin(), input.end()));
+  ProcessResult result = RunProcess(launch, RunTimeoutMs);
+  if (!result.Ended) ADD_FAILURE() << result.Error << ": portmeld " << args;
+  ProgramRun run;
+  if (result.Ended) run.ExitCode = result.ExitCode;
+  run.Out = result.Out;
+  run.Err = result.Err;
+  run.ElapsedMs = result.ElapsedMs;
   return run;
 }
 
@@ -101,41 +58,6 @@ std::string FolderWithoutD2xx() {
   std::string from = ExeFolder() + "\\portmeld.exe", to = folder + "\\portmeld.exe";
   EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from;
   return folder;
-}
-
-// --- Registry snapshots ------------------------------------------------------
-
-static void SnapshotKey(const std::string& path, Snapshot* snapshot) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
-  (*snapshot)[path + "|"] = {REG_KEY_MARK, {}};
-  std::vector<std::string> subkeys;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD nameLength = sizeof name, type = 0, size = 0;
-    if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-      break;
-    Bytes data;
-    ReadValue(path, name, &data, &type);
-    (*snapshot)[path + "|" + name] = {type, data};
-  }
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD nameLength = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-      break;
-    subkeys.push_back(path + "\\" + name);
-  }
-  RegCloseKey(key);
-  for (const std::string& subkey : subkeys) SnapshotKey(subkey, snapshot);
-}
-
-Snapshot TakeSnapshot() {
-  Snapshot snapshot;
-  for (const char* path : {FtdibusKeyPath, ComNameArbiterKeyPath, UsbFlagsKeyPath})
-    SnapshotKey(path, &snapshot);
-  return snapshot;
 }
 
 // --- A fresh prefix ------------------------------------------------------------
@@ -240,96 +162,6 @@ bool ImportIntoFreshPrefix(const std::string& regFile, const std::string& key, S
   return true;
 }
 
-Expected Dw(DWORD value) {
-  Bytes data(4);
-  memcpy(data.data(), &value, 4);
-  return {Expected::EXACT, {REG_DWORD, data}, "", {}};
-}
-Expected Sz(const char* text) {
-  return {Expected::EXACT, {REG_SZ, Bytes(text, text + strlen(text) + 1)}, "", {}};
-}
-Expected Bin(const Bytes& data) { return {Expected::EXACT, {REG_BINARY, data}, "", {}}; }
-Expected SzHas(const char* text) { return {Expected::TEXT_HAS, {}, text, {}}; }
-Expected Filters(std::vector<std::string> strings) {
-  return {Expected::FILTERS, {}, "", std::move(strings)};
-}
-Expected Gone() { return {Expected::GONE, {}, "", {}}; }
-
-static std::string Describe(const Snapshot& snapshot, const std::string& id) {
-  auto found = snapshot.find(id);
-  if (found == snapshot.end()) return "(missing)";
-  if (found->second.Type == REG_KEY_MARK) return "(key)";
-  std::string text = "type " + std::to_string(found->second.Type) + ":";
-  char hex[4];
-  for (unsigned char b : found->second.Data) {
-    snprintf(hex, sizeof hex, " %02x", b);
-    text += hex;
-  }
-  return text;
-}
-
-static bool Matches(const Expected& expected, const Snapshot& after, const std::string& id) {
-  auto found = after.find(id);
-  if (expected.What == Expected::GONE) return found == after.end();
-  if (found == after.end()) return false;
-  const StoredValue& value = found->second;
-  if (expected.What == Expected::EXACT) return value == expected.Value;
-  if (expected.What == Expected::TEXT_HAS)
-    return value.Type == REG_SZ &&
-           std::string(value.Data.begin(), value.Data.end()).find(expected.Text) !=
-               std::string::npos;
-  // REG_MULTI_SZ: its strings up to the first empty one.
-  if (value.Type != REG_MULTI_SZ) return false;
-  std::vector<std::string> strings;
-  std::string data(value.Data.begin(), value.Data.end());
-  for (size_t at = 0; at < data.size() && data[at] != '\0';) {
-    size_t end = data.find('\0', at);
-    if (end == std::string::npos) end = data.size();
-    strings.push_back(data.substr(at, end - at));
-    at = end + 1;
-  }
-  return strings == expected.Strings;
-}
-
-void ExpectOnlyChanges(const Snapshot& before, const Snapshot& after,
-                       const std::vector<Change>& changes) {
-  std::string problems;
-  std::map<std::string, bool> accounted;
-  for (const Change& change : changes) {
-    if (change.Name == "*") {
-      int left = 0;
-      for (const Snapshot* s : {&before, &after})
-        for (const auto& entry : *s) {
-          const std::string& id = entry.first;
-          bool under = id.compare(0, change.Key.size(), change.Key) == 0 &&
-                       (id[change.Key.size()] == '|' || id[change.Key.size()] == '\\');
-          if (!under || accounted[id]) continue;
-          accounted[id] = true;
-          if (after.count(id)) ++left;
-        }
-      if (left)
-        problems += "\nstill there: " + std::to_string(left) + " keys and values of " + change.Key;
-      continue;
-    }
-    std::string id = change.Key + "|" + change.Name;
-    accounted[id] = true;
-    if (!Matches(change.After, after, id))
-      problems += "\nnot as expected: " + id + "\n  before: " + Describe(before, id) +
-                  "\n  after:  " + Describe(after, id);
-  }
-  for (const Snapshot* s : {&before, &after})
-    for (const auto& entry : *s) {
-      const std::string& id = entry.first;
-      if (accounted[id]) continue;
-      accounted[id] = true;
-      auto b = before.find(id), a = after.find(id);
-      if (b == before.end() || a == after.end() || !(b->second == a->second))
-        problems += "\nunexpected change: " + id + "\n  before: " + Describe(before, id) +
-                    "\n  after:  " + Describe(after, id);
-    }
-  if (!problems.empty()) ADD_FAILURE() << "registry:" << problems;
-}
-
 // --- JSON --------------------------------------------------------------------
 
 static const nlohmann::json* Find(const nlohmann::json& document, const std::string& pointer,
@@ -423,6 +255,37 @@ void Deny(const std::string& path) {
   Denied.push_back(path);
 }
 
+// Everyone is refused what `denied` names on the key and allowed all else;
+// READ_CONTROL and WRITE_DAC stay allowed, so that it can be lifted again.
+static bool SetDenial(const std::string& path, DWORD denied) {
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  if (!AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone))
+    return false;
+  alignas(DWORD) unsigned char aclBuffer[256];
+  PACL acl = reinterpret_cast<PACL>(aclBuffer);
+  SECURITY_DESCRIPTOR sd;
+  bool made = InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
+              (!denied || AddAccessDeniedAce(acl, ACL_REVISION, denied, everyone)) &&
+              AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+              InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+              SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  FreeSid(everyone);
+  HKEY key;
+  if (!made || RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+    return false;
+  LONG rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS;
+}
+
+static std::vector<std::string> ReadDenied;
+
+void DenyReading(const std::string& path) {
+  ASSERT_TRUE(SetDenial(path, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS)) << path;
+  ReadDenied.push_back(path);
+}
+
 Bytes ComDb(std::initializer_list<int> taken, size_t size, unsigned char beyond) {
   Bytes data(size, 0);
   for (size_t i = 32; i < size; ++i) data[i] = beyond;
@@ -447,6 +310,9 @@ void CleanBench() {
   // Whether UsbFlags was there before the first test: then only the
   // bench's own value goes.
   static const bool hadUsbFlags = KeyExists(UsbFlagsKeyPath);
+  // First what hides keys from KeyExists.
+  for (const std::string& path : ReadDenied) SetDenial(path, 0);
+  ReadDenied.clear();
   for (const std::string& path : Denied)
     if (KeyExists(path)) RefuseWrites(path, false);
   Denied.clear();
@@ -465,4 +331,70 @@ int CountLines(const std::string& text, const std::string& start) {
     at = end == std::string::npos ? text.size() : end + 1;
   }
   return count;
+}
+
+// --- The table runner ----------------------------------------------------------
+
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << "portmeld " << c.Args; }
+
+std::string CaseName(const ::testing::TestParamInfo<ConsoleCase>& info) { return info.param.Name; }
+
+std::string ProfilePath() { return ScratchPath("profile.json"); }
+
+static void Substitute(std::string* args, const char* mark, const std::string& path) {
+  for (size_t at; (at = args->find(mark)) != std::string::npos;) args->replace(at, 2, path);
+}
+
+ProgramRun RunConsoleCase(const ConsoleCase& c) {
+  ProgramRun run;
+  Bench();
+  if (c.Tweak) c.Tweak();
+  std::string file = ScratchPath("settings.dat");
+  DeleteFileA(file.c_str());
+  if (!c.FileIn.empty()) {
+    EXPECT_TRUE(WriteBytes(file, c.FileIn));
+  }
+  if (c.Profile) {
+    EXPECT_TRUE(WriteBytes(ProfilePath(), Bytes(c.Profile, c.Profile + strlen(c.Profile))));
+  }
+  if (::testing::Test::HasFailure()) return run;
+  std::string args = c.Args;
+  Substitute(&args, "%F", file);
+  Substitute(&args, "%P", ProfilePath());
+
+  Snapshot before = TakeSnapshot();
+  run = RunPortmeld(args, c.Input, c.NoD2xx ? FolderWithoutD2xx() : "");
+  Snapshot after = TakeSnapshot();
+  SCOPED_TRACE("portmeld " + args + "\n--- stdout:\n" + run.Out + "--- stderr:\n" + run.Err);
+
+  EXPECT_EQ(c.Exit, run.ExitCode) << "exit code";
+  ExpectOnlyChanges(before, after, c.Changes);
+  bool dsc = args.compare(0, 4, "dsc ") == 0;
+  // A dsc command answers with the state whenever it succeeds.
+  if (args.find("--json") != std::string::npos || (dsc && run.ExitCode == 0)) {
+    nlohmann::json doc = nlohmann::json::parse(run.Out, nullptr, false);
+    EXPECT_TRUE(doc.is_object()) << "standard output is not one JSON object";
+    if (!doc.is_object()) doc = nlohmann::json::object();
+    if (!dsc) {
+      ExpectJsonFields(doc, {{"/schema", "portmeld/1"}});
+      EXPECT_TRUE(doc.contains("changed") && doc["changed"].is_boolean());
+      EXPECT_TRUE(doc.contains("ports") && doc["ports"].is_array());
+      EXPECT_TRUE(doc.contains("errors") && doc["errors"].is_array());
+    }
+    ExpectJsonFields(doc, nlohmann::json::parse(c.Json));
+  }
+  for (const char* text : c.Texts)
+    if ((run.Out + run.Err).find(text) == std::string::npos)
+      ADD_FAILURE() << "no \"" << text << "\" in the output";
+
+  int reloads = c.Reloads;
+  if (reloads == AUTO_RELOADS)
+    reloads = !c.Changes.empty() && args.find("--no-reload") == std::string::npos &&
+              args.find("--check") == std::string::npos;
+  EXPECT_EQ(reloads, CountLines(ReadStandinLog(), "FT_Reload 0 0")) << "FT_Reload calls; the log:\n"
+                                                                    << ReadStandinLog();
+  if (!c.FileOut.empty()) {
+    EXPECT_EQ(c.FileOut, ReadBytes(file));
+  }
+  return run;
 }

@@ -8,21 +8,23 @@
 
 #include <initializer_list>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "component/registry_fixture.h"
+#include "runner/process_runner.h"
+#include "runner/registry_snapshot.h"
 #include "devices/config_data.h"
 #include "devices/registry_paths.h"
-
-using Bytes = std::vector<unsigned char>;
 
 struct ProgramRun {
   DWORD ExitCode = 0xDEADBEEF;
   std::string Out;
   std::string Err;
+  DWORD ElapsedMs = 0;
 };
 
 // Starts <dir>\portmeld.exe (by default the one beside this test program)
@@ -30,6 +32,10 @@ struct ProgramRun {
 // A run that does not end within the timeout is ended and fails the test.
 ProgramRun RunPortmeld(const std::string& args, const std::string& input = "",
                        const std::string& dir = "");
+// How RunPortmeld starts portmeld.exe, for a test that starts several at
+// once: its standard streams in this run's scratch folder, named after name.
+Launch PortmeldLaunch(const std::string& args, const std::string& name,
+                         const std::string& dir = "");
 // The folder of this test program, where the build puts portmeld.exe.
 std::string ExeFolder();
 // A folder holding only a copy of portmeld.exe: no FTD2XX.dll beside it.
@@ -37,51 +43,12 @@ std::string FolderWithoutD2xx();
 // A path in this run's scratch folder.
 std::string ScratchPath(const char* name);
 
-// One registry value as stored, or a key (Type REG_KEY_MARK, no data).
-constexpr DWORD REG_KEY_MARK = 0xFFFFFFFF;
-struct StoredValue {
-  DWORD Type;
-  Bytes Data;
-  bool operator==(const StoredValue& o) const { return Type == o.Type && Data == o.Data; }
-};
-// Every key and value under FTDIBUS, COM Name Arbiter and UsbFlags, by
-// "key path|value name" ("key path|" for the key itself).
-using Snapshot = std::map<std::string, StoredValue>;
-Snapshot TakeSnapshot();
-
-// What a case expects of one value after the run.
-struct Expected {
-  enum Kind { GONE, EXACT, TEXT_HAS, FILTERS } What;
-  StoredValue Value;                 // EXACT
-  std::string Text;                  // TEXT_HAS: a REG_SZ containing it
-  std::vector<std::string> Strings;  // FILTERS: a REG_MULTI_SZ of exactly these
-};
-Expected Dw(DWORD value);
-Expected Sz(const char* text);
-Expected Bin(const Bytes& data);
-Expected SzHas(const char* text);
-Expected Filters(std::vector<std::string> strings);
-Expected Gone();
-
-// A value the run must leave as described; name "*" means the key and
-// everything under it must be gone.
-struct Change {
-  std::string Key;
-  std::string Name;
-  Expected After;
-};
-
 // Imports the .reg file with `reg import` into a Wine prefix made for it
 // alone and removed again (tests/console/reg_import_fresh_prefix.sh), and
 // gives what the import left under the key (e.g. "HKLM\\SYSTEM\\...") as
 // TakeSnapshot names it. Fails the test and returns false when a step
 // failed or did not end in time.
 bool ImportIntoFreshPrefix(const std::string& regFile, const std::string& key, Snapshot* imported);
-
-// Fails the test for every expected change that did not happen and for
-// every other difference between the two snapshots.
-void ExpectOnlyChanges(const Snapshot& before, const Snapshot& after,
-                       const std::vector<Change>& changes);
 
 // Checks each "pointer": value pair of expected against the document. A
 // pointer is a JSON pointer in which a token "[X]" picks the element of an
@@ -131,3 +98,35 @@ class OnBench : public Base {
 
 // How many lines of the text start with `start`.
 int CountLines(const std::string& text, const std::string& start);
+
+// --- The table runner ----------------------------------------------------------
+
+constexpr int AUTO_RELOADS = -1;  // one reload when the case changes something, unless told not to
+
+// One case of a console table: the bench, changed by Tweak; a command line
+// in which %F stands for the case's file (FileIn before, FileOut after) and
+// %P for its profile; the one exit code; fields of the JSON output (with
+// --json, or the state a dsc command answers); every registry value the run
+// may change; texts found in standard output or error.
+struct ConsoleCase {
+  const char* Name;
+  void (*Tweak)();
+  const char* Args;
+  DWORD Exit;
+  const char* Json = "{}";
+  std::vector<Change> Changes = {};
+  std::vector<const char*> Texts = {};
+  Bytes FileIn = {}, FileOut = {};
+  bool NoD2xx = false;
+  int Reloads = AUTO_RELOADS;
+  const char* Input = "";            // standard input
+  const char* Profile = nullptr;     // the file %P names
+};
+void PrintTo(const ConsoleCase& c, std::ostream* os);
+std::string CaseName(const ::testing::TestParamInfo<ConsoleCase>& info);
+std::string ProfilePath();
+// Runs the case on a fresh bench and checks everything it expects.
+ProgramRun RunConsoleCase(const ConsoleCase& c);
+
+// Everyone is refused reading the key (its values and subkeys) until the test ends.
+void DenyReading(const std::string& path);

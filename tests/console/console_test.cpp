@@ -28,75 +28,11 @@ Bytes FileImage(const Bytes& config, Bytes timings, bool serenum, unsigned char 
 
 const Bytes LoadImage = FileImage(Config(0x80), {10, 0, 2}, true, 5);
 
-constexpr int AUTO = -1;  // one reload when the case changes something, unless told not to
-
-struct Case {
-  const char* Name;
-  void (*Tweak)();           // changes to the bench before the run
-  const char* Args;          // %F stands for the case's file
-  std::vector<DWORD> Exits;  // accepted exit codes
-  const char* Json = "{}";   // fields of the --json output, see ExpectJsonFields
-  std::vector<Change> Changes = {};
-  std::vector<const char*> Texts = {};  // each found in standard output or error
-  Bytes FileIn = {}, FileOut = {};
-  bool NoD2xx = false;
-  int Reloads = AUTO;
-};
-
-void PrintTo(const Case& c, std::ostream* os) { *os << "portmeld " << c.Args; }
+using Case = ConsoleCase;
 
 class Console : public OnBench<::testing::TestWithParam<Case>> {};
 
-TEST_P(Console, Run) {
-  const Case& c = GetParam();
-  Bench();
-  if (c.Tweak) c.Tweak();
-  if (::testing::Test::HasFatalFailure()) return;
-  std::string file = ScratchPath("settings.dat");
-  DeleteFileA(file.c_str());
-  if (!c.FileIn.empty()) {
-    ASSERT_TRUE(WriteBytes(file, c.FileIn));
-  }
-  std::string args = c.Args;
-  size_t at = args.find("%F");
-  if (at != std::string::npos) args.replace(at, 2, file);
-
-  Snapshot before = TakeSnapshot();
-  ProgramRun run = RunPortmeld(args, "", c.NoD2xx ? FolderWithoutD2xx() : "");
-  Snapshot after = TakeSnapshot();
-  SCOPED_TRACE("portmeld " + args + "\n--- stdout:\n" + run.Out + "--- stderr:\n" + run.Err);
-
-  bool accepted = false;
-  for (DWORD code : c.Exits) accepted = accepted || run.ExitCode == code;
-  EXPECT_TRUE(accepted) << "exit code " << run.ExitCode << ", expected "
-                        << ::testing::PrintToString(c.Exits);
-  ExpectOnlyChanges(before, after, c.Changes);
-
-  if (args.find("--json") != std::string::npos) {
-    nlohmann::json doc = nlohmann::json::parse(run.Out, nullptr, false);
-    ASSERT_TRUE(doc.is_object()) << "standard output is not one JSON object";
-    ExpectJsonFields(doc, {{"/schema", "portmeld/1"}});
-    EXPECT_TRUE(doc.contains("changed") && doc["changed"].is_boolean());
-    EXPECT_TRUE(doc.contains("ports") && doc["ports"].is_array());
-    EXPECT_TRUE(doc.contains("errors") && doc["errors"].is_array());
-    ExpectJsonFields(doc, nlohmann::json::parse(c.Json));
-  }
-  for (const char* text : c.Texts)
-    if ((run.Out + run.Err).find(text) == std::string::npos)
-      ADD_FAILURE() << "no \"" << text << "\" in the output";
-
-  int reloads = c.Reloads;
-  if (reloads == AUTO)
-    reloads = !c.Changes.empty() && args.find("--no-reload") == std::string::npos &&
-              args.find("--check") == std::string::npos;
-  EXPECT_EQ(reloads, CountLines(ReadStandinLog(), "FT_Reload 0 0")) << "FT_Reload calls; the log:\n"
-                                                                    << ReadStandinLog();
-  if (!c.FileOut.empty()) {
-    EXPECT_EQ(c.FileOut, ReadBytes(file));
-  }
-}
-
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
+TEST_P(Console, Run) { RunConsoleCase(GetParam()); }
 
 // clang-format off
 
@@ -279,6 +215,30 @@ CASES(Rename,
   // A ComDB that was not read is never written, and then neither is PortName.
   {"ComDbUnreadable", [] { DeleteValue(Arbiter, "ComDB"); }, "rename COM5 COM9", {2}});
 
+// A rename is one change: ComDB, PortName, FriendlyName in turn; a refused
+// step undoes the ones before it and the error names the refused value.
+#define RENAME_REFUSED(value) \
+  R"({"/changed": false, "/errors/#": 1, "/errors/0/value": ")" value R"(", "/errors/0/error": 5})"
+CASES(RenameRefused,
+  {"ComDb", [] { Deny(Arbiter); }, "rename COM5 COM9 --json", 5, RENAME_REFUSED("ComDB")},
+  {"PortName", [] { Deny(P5); }, "rename COM5 COM9 --json", 5, RENAME_REFUSED("PortName")},
+  {"FriendlyName", [] { Deny(I5); }, "rename COM5 COM9 --json", 5, RENAME_REFUSED("FriendlyName")},
+  {"FriendlyNameText", [] { Deny(I5); }, "rename COM5 COM9", 5, "{}", {},
+      {"FriendlyName", "(Win32 error 5)"}});
+
+// An FTDIBUS key that cannot be read is no answer, not "no ports".
+const auto Unreadable = [] { DenyReading(FtdibusKeyPath); };
+#define NO_ANSWER R"({"/changed": false, "/errors/0/error": 5})"
+CASES(NoAnswer,
+  {"List", Unreadable, "list --json", 5, NO_ANSWER},
+  {"ListText", Unreadable, "list", 5, "{}", {}, {"(Win32 error 5)"}},
+  {"ShowAll", Unreadable, "show all --json", 5, NO_ANSWER},
+  {"ShowPort", Unreadable, "show COM5 --json", 5, NO_ANSWER},
+  {"Set", Unreadable, "set all latencyTimer=2 --json", 5, NO_ANSWER},
+  {"Stale", Unreadable, "stale --json", 5, NO_ANSWER},
+  {"MissingKeyIsNoPorts", [] { DeleteKeyTree(FtdibusKeyPath); }, "list --json", 0,
+      R"({"/ports/#": 0, "/errors/#": 0})"});
+
 // --- ignore-serial, reload, remove-stale ------------------------------------------
 
 CASES(Machine,
@@ -311,7 +271,7 @@ CASES(Machine,
        {DeviceRoot("VID_0403+PID_6001+FT55OLD1A"), "*", Gone()},
        {DeviceRoot("VID_0403+PID_6001+FT55OLD2A"), "*", Gone()},
        {Arbiter, "ComDB", Bin(ComDb({1, 5, 6, 9}))}}},
-  {"RemoveStaleRefusesAttached", nullptr, "remove-stale COM5", {3, 4}},
+  {"RemoveStaleRefusesAttached", nullptr, "remove-stale COM5", {3}},
   {"RemoveStaleWithoutD2xx", nullptr, "remove-stale all", {2}, "{}", {}, {}, {}, {}, true});
 
 // --- --check writes nothing; refused writes ----------------------------------------
@@ -324,13 +284,15 @@ CASES(Check,
   {"RemoveStale", nullptr, "remove-stale all --check", {1}});
 
 CASES(Refused,
+  {"DeviceParametersText", [] { Deny(P5); }, "set COM5 latencyTimer=2", 5, "{}", {},
+      {"(Win32 error 5)"}},
   {"DeviceParameters", [] { Deny(P5); }, "set COM5 latencyTimer=2 --json", {5},
       R"({"/changed": false, "/errors/#": 1, "/errors/0/port": "COM5",
       "/errors/0/serial": "FT12AB34A", "/errors/0/error": 5})"},
   // Values that already hold what is asked are not written again.
   {"NothingToWrite", [] { Deny(P5); }, "set COM5 latencyTimer=16 minReadTimeout=0", {0}},
   // What could be written is written, and the output says which port failed.
-  {"OneOfAll", [] { Deny(P5); }, "set all latencyTimer=2 --json", {2, 5},
+  {"OneOfAll", [] { Deny(P5); }, "set all latencyTimer=2 --json", {5},
       R"({"/changed": true, "/errors/#": 1, "/errors/0/serial": "FT12AB34A",
       "/errors/0/error": 5})",
       {{P6, "LatencyTimer", Dw(2)}, {P7, "LatencyTimer", Dw(2)}}});

@@ -30,8 +30,6 @@ const std::string P9 = DeviceKey(FT232H, "FT55DUPA", true);
 
 std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-std::string ProfilePath() { return ScratchPath("profile.json"); }
-
 void WriteProfile(const std::string& text) {
   ASSERT_TRUE(WriteBytes(ProfilePath(), Bytes(text.begin(), text.end())));
 }
@@ -40,12 +38,6 @@ void WriteProfile(const std::string& text) {
 std::string WithProfile(std::string args, const std::string& path) {
   for (size_t at; (at = args.find("%P")) != std::string::npos;) args.replace(at, 2, path);
   return args;
-}
-
-bool Accepted(const std::vector<DWORD>& exits, DWORD code) {
-  for (DWORD exit : exits)
-    if (exit == code) return true;
-  return false;
 }
 
 // The output of --json, or the one line of state a dsc command answers.
@@ -61,12 +53,13 @@ json Document(const std::string& args, const ProgramRun& run) {
   return doc;
 }
 
+// A row of the tables below, in the order profiles read best; run as a ConsoleCase.
 struct Case {
   const char* Name;
   void (*Tweak)();      // changes to the bench before the run
   const char* Profile;  // the file %P stands for; nullptr for none
   const char* Args;
-  std::vector<DWORD> Exits;
+  DWORD Exit;
   const char* Json = "{}";  // fields of the JSON output, see ExpectJsonFields
   std::vector<Change> Changes = {};
   std::vector<const char*> Texts = {};  // each in standard output or error
@@ -79,40 +72,18 @@ class Profiles : public OnBench<::testing::TestWithParam<Case>> {};
 
 TEST_P(Profiles, Run) {
   const Case& c = GetParam();
-  Bench();
-  if (c.Tweak) c.Tweak();
-  if (c.Profile) WriteProfile(c.Profile);
-  if (::testing::Test::HasFatalFailure()) return;
-  std::string args = WithProfile(c.Args, ProfilePath());
-
-  Snapshot before = TakeSnapshot();
-  ProgramRun run = RunPortmeld(args, c.Input);
-  Snapshot after = TakeSnapshot();
-  SCOPED_TRACE("portmeld " + args + "\n--- stdout:\n" + run.Out + "--- stderr:\n" + run.Err);
-
-  EXPECT_TRUE(Accepted(c.Exits, run.ExitCode))
-      << "exit code " << run.ExitCode << ", expected " << ::testing::PrintToString(c.Exits);
-  ExpectOnlyChanges(before, after, c.Changes);
-  // A dsc command answers with the state whenever it succeeds.
-  if (args.find("--json") != std::string::npos ||
-      (args.compare(0, 4, "dsc ") == 0 && run.ExitCode == 0))
-    ExpectJsonFields(Document(args, run), json::parse(c.Json));
-  for (const char* text : c.Texts)
-    if ((run.Out + run.Err).find(text) == std::string::npos)
-      ADD_FAILURE() << "no \"" << text << "\" in the output";
-  // The driver is reloaded once after a write, unless asked not to.
-  int reloads = !c.Changes.empty() && args.find("--no-reload") == std::string::npos &&
-                args.find("--check") == std::string::npos;
-  EXPECT_EQ(reloads, CountLines(ReadStandinLog(), "FT_Reload 0 0")) << "FT_Reload calls; the log:\n"
-                                                                    << ReadStandinLog();
+  ConsoleCase run = {c.Name, c.Tweak, c.Args, c.Exit, c.Json, c.Changes, c.Texts};
+  run.Input = c.Input;
+  run.Profile = c.Profile;
+  RunConsoleCase(run);
 }
 
-std::string CaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
+std::string ProfileCaseName(const ::testing::TestParamInfo<Case>& info) { return info.param.Name; }
 
 // clang-format off
 
 #define CASES(table, ...) \
-  INSTANTIATE_TEST_SUITE_P(table, Profiles, ::testing::ValuesIn(std::vector<Case>{__VA_ARGS__}), CaseName)
+  INSTANTIATE_TEST_SUITE_P(table, Profiles, ::testing::ValuesIn(std::vector<Case>{__VA_ARGS__}), ProfileCaseName)
 
 const Expected Two = Dw(2);
 
@@ -213,7 +184,7 @@ CASES(ExitCodes,
   {"CheckCompliant", nullptr, PROFILE(R"({"latencyTimer": 16})"), "apply %P --check --json", {0},
       R"({"/changed": false, "/compliant": true})"},
   // Exit 5 where every failure was a refused access.
-  {"WriteRefused", [] { Deny(P5); }, PROFILE(R"({"latencyTimer": 2})"), "apply %P --json", {2, 5},
+  {"WriteRefused", [] { Deny(P5); }, PROFILE(R"({"latencyTimer": 2})"), "apply %P --json", {5},
       R"({"/compliant": false, "/errors/#": 1, "/errors/0/serial": "FT12AB34A", "/errors/0/error": 5})",
       {{P6, "LatencyTimer", Two}, {P7, "LatencyTimer", Two}}},
   // A value that could not be read is never written back, not even for a
@@ -228,6 +199,13 @@ CASES(ExitCodes,
   {"UnreadableValueKept", [] { SetBinary(P5, "ConfigData", Bytes(65, 0x11)); },
       PROFILE(R"({"match": {"port": "COM5"}, "latencyTimer": 2})"), "apply %P", {0}, "{}",
       {{P5, "LatencyTimer", Two}}});
+
+// An FTDIBUS key that cannot be read is no answer: never "compliant".
+CASES(NoAnswer,
+  {"Test", [] { DenyReading(FtdibusKeyPath); }, PROFILE(R"({"latencyTimer": 16})"), "test %P --json",
+      5, R"({"/compliant": false, "/errors/0/error": 5})"},
+  {"Apply", [] { DenyReading(FtdibusKeyPath); }, PROFILE(R"({"latencyTimer": 2})"), "apply %P --json",
+      5, R"({"/changed": false, "/errors/0/error": 5})"});
 
 // --- "port": "COMn" ------------------------------------------------------------------------
 
@@ -445,6 +423,21 @@ TEST_F(Fleet, RegExportImportsIntoFreshPrefix) {
   for (auto at = imported.begin(); at != imported.end();)
     at = at->second.Type == REG_KEY_MARK ? imported.erase(at) : std::next(at);
   ExpectOnlyChanges(expected, imported, {});
+}
+
+TEST_F(Fleet, RegExportToStandardOutputIsTheFileByteForByte) {
+  Bench();
+  SetBinary(P6, "ConfigData", Config(0xA8, 0x06, TarnlinkAliasTable));
+  std::string file = ScratchPath("ports.reg");
+  DeleteFileA(file.c_str());
+  ProgramRun toFile = RunPortmeld("export all --reg " + file);
+  ProgramRun toOut = RunPortmeld("export all --reg -");
+  ASSERT_EQ(0u, toFile.ExitCode) << toFile.Err;
+  ASSERT_EQ(0u, toOut.ExitCode) << toOut.Err;
+  Bytes written = ReadBytes(file);
+  ASSERT_FALSE(written.empty());
+  EXPECT_TRUE(Bytes(toOut.Out.begin(), toOut.Out.end()) == written)
+      << "standard output has " << toOut.Out.size() << " bytes, the file " << written.size();
 }
 
 // --- The DSC resource as DSC runs it --------------------------------------------------------
