@@ -9,6 +9,7 @@
 #include "comdb/comport_dialog_ids.h"
 #include "devices/registry_paths.h"
 #include "e2e/scenario.h"
+#include "runner/registry_snapshot.h"
 #include "main_window_ids.h"
 #include "stories.h"
 
@@ -245,25 +246,38 @@ TEST_F(E2eScenario, ChoosingThePortsOwnFreeNumberReservesIt) {
   EXPECT_EQ("USB Serial Port (COM5)", StoredString(InstanceKey(), "FriendlyName"));
 }
 
-// A refused PortName writes nothing else; a refused ComDB keeps the dialog
-// open, and the next choice is written without the refused one's bit.
-TEST_F(E2eScenario, RefusedWritesKeepTheDialogOpenAndLeaveNoStrayReservation) {
+// A rename is one change: whichever of ComDB, PortName and FriendlyName is
+// refused, the steps before it are undone, the dialog stays open and says
+// which write failed; with nothing refused the next choice is written whole.
+TEST_F(E2eScenario, RefusedRenameStepsAreUndoneAndTheDialogStaysOpen) {
   SeedCom5(ComDb(0x1F));
-  Run(Then(OpenForCom5, {{Do::SelectRow, IDL_FREE_NUMBERS, "1"}}));  // COM7
-  RefuseWrites(ParamsKey(), true);
-  Run({{Do::Click, IDOK},
-       {Do::Message, IDOK, "Can't write PortName", "ERROR"},
-       {Do::ExpectText, IDE_SELECTED_PORT, "COM5"}});
-  RefuseWrites(ParamsKey(), false);
+  struct {
+    std::string Key;
+    std::vector<std::string> Texts;  // the box says one of them
+  } refusals[] = {
+      {ComNameArbiterKeyPath, {"Can't open COMDB", "Can't open Key: COM Name Arbiter"}},
+      {ParamsKey(), {"Can't write PortName"}},
+      {InstanceKey(), {"Can't write FriendlyName"}},
+  };
+  Run(OpenForCom5);
+  Snapshot before = TakeSnapshot();
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE("refused: " + refusal.Key);
+    // After start-up, which gives each of these keys an access list of its own.
+    RefuseWrites(refusal.Key, true);
+    Run({{Do::SelectRow, IDL_FREE_NUMBERS, "1"}, {Do::Click, IDOK}});  // COM7
+    HWND box = WaitForMessageBox(&App, "ERROR", WINDOW_WAIT_MS);
+    ASSERT_TRUE(box) << App.Error;
+    std::string text = MessageBoxText(box);
+    bool named = false;
+    for (const std::string& expected : refusal.Texts) named = named || text == expected;
+    EXPECT_TRUE(named) << "the box says \"" << text << "\"";
+    ASSERT_TRUE(AnswerMessageBox(&App, IDOK)) << App.Error;
+    Run({{Do::Window, COM_PORT_DIALOG_TITLE}, {Do::ExpectText, IDE_SELECTED_PORT, "COM5"}});
+    RefuseWrites(refusal.Key, false);
+    ExpectOnlyChanges(before, TakeSnapshot(), {});
+  }
   ExpectNothingWritten(ComDb(0x1F));
-
-  RefuseWrites(ComNameArbiterKeyPath, true);
-  Run({{Do::Click, IDOK},
-       {Do::Message, IDOK, "Can't open Key: COM Name Arbiter", "ERROR"},
-       {Do::ExpectText, IDE_SELECTED_PORT, "COM5"}});
-  RefuseWrites(ComNameArbiterKeyPath, false);
-  EXPECT_EQ(ComDb(0x1F), StoredComDb());
-  EXPECT_EQ("COM7", StoredString(ParamsKey(), "PortName"));  // not undone
 
   Run(Then({{Do::SelectRow, IDL_FREE_NUMBERS, "2"}, {Do::Click, IDOK}}, BackInMainWindow));
   EXPECT_EQ(ComDb(0x8F), StoredComDb());  // COM8 taken, COM7 not, COM5 free
