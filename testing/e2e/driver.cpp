@@ -198,15 +198,7 @@ void EndProgram(AppSession* app) {
 }
 
 std::string ProgramOutput(const AppSession* app) {
-  std::string text;
-  if (app->OutputPath.empty()) return text;
-  FILE* file = fopen(app->OutputPath.c_str(), "rb");
-  if (!file) return text;
-  char buffer[1024];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  fclose(file);
-  return text;
+  return app->OutputPath.empty() ? "" : ReadTextFile(app->OutputPath);
 }
 
 HWND CurrentDialog(AppSession* app) {
