@@ -328,7 +328,9 @@ static BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
       GetTextMetricsA(item->hDC, &metrics);
       int y = (item->rcItem.top + item->rcItem.bottom - metrics.tmHeight) / 2;
       SetTextColor(item->hDC, RowColour(record));
-      TextOutA(item->hDC, 6, y, name, (int)strlen(name));
+      // 6 pixels at the 13-pixel dialog font of 96 DPI: the indent grows
+      // with the font, which follows the DPI.
+      TextOutA(item->hDC, MulDiv(6, metrics.tmHeight, 13), y, name, (int)strlen(name));
     }
     if (item->itemState & ODS_SELECTED) {
       SetTextColor(item->hDC, RGB(0, 0, 0));
