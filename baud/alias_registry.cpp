@@ -1,17 +1,25 @@
 #include "baud/alias_registry.h"
 
-#include "devices/device_keys.h"
+#include <string.h>
 
-bool WriteConfigData(const DeviceRecord* record, const Reporter* reporter) {
-  HKEY key;
-  LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_ALL_ACCESS, &key);
-  if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key, "ConfigData", 0, REG_BINARY, record->ConfigData, CONFIG_DATA_SIZE);
-    RegCloseKey(key);
-  }
-  if (rc == ERROR_SUCCESS) return true;
+#include "devices/device_changes.h"
+#include "platform/writer_lock.h"
+
+bool WriteConfigData(DeviceRecord* record, DeviceRecord* asRead, const Reporter* reporter) {
+  WriterLock lock;
+  if (!TakeWriterLock(reporter, &lock)) return false;
+  // Only ConfigData: the record's other edits wait for Apply.
+  DeviceRecord wanted = *asRead;
+  memcpy(wanted.ConfigData, record->ConfigData, CONFIG_DATA_SIZE);
+  wanted.KnownSettings |= KNOWN_CONFIG_DATA;
+  ChangeSet set;
+  set.Command = "Baud Rate Mapping";
+  PlanDeviceChanges(&set, asRead, &wanted, THROUGH_REGISTRY, 0);
+  bool done = CommitChangeSet(&set, reporter);
+  ReleaseWriterLock(&lock);
+  AdoptWrittenValues(set, 0, asRead);
+  AdoptWrittenValues(set, 0, record);
   // The dialog that called us closes whatever the outcome: say so now.
-  ReportDeviceWriteFailure(reporter, REPORT_WRITE_CONFIG_DATA, record, "ConfigData", "ConfigData",
-                           DEVICE_PARAMETERS_KEY, (DWORD)rc);
-  return false;
+  ReportFailedGroups(set, REPORT_WRITE_CONFIG_DATA, "ConfigData", reporter);
+  return done;
 }

@@ -18,6 +18,7 @@ namespace {
 // One opening of the dialog: the record it edits and the handles it keeps.
 struct BaudDialog {
   DeviceRecord* Record;
+  DeviceRecord* AsRead;  // the record as read: a write changes what differs from it
   const Reporter* Reporter;
   HWND Dialog;
   HWND List;
@@ -144,7 +145,7 @@ void OnBuiltInTable(const BaudDialog* d, const unsigned char* table) {
 // user asked.
 void OnStoreAndWrite(const BaudDialog* d) {
   StoreAliasTable(d->Record);
-  WriteConfigData(d->Record, d->Reporter);
+  WriteConfigData(d->Record, d->AsRead, d->Reporter);
 }
 
 void OnBaudCommand(const BaudDialog* d, int id) {
@@ -192,9 +193,11 @@ INT_PTR CALLBACK BaudRateMappingProc(HWND dialog, UINT message, WPARAM wParam, L
 
 }  // namespace
 
-bool ShowBaudRateMappingDialog(HWND owner, DeviceRecord* record, const Reporter* reporter) {
+bool ShowBaudRateMappingDialog(HWND owner, DeviceRecord* record, DeviceRecord* asRead,
+                               const Reporter* reporter) {
   BaudDialog d = {};
   d.Record = record;
+  d.AsRead = asRead;
   d.Reporter = reporter;
   INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BAUD_RATE_MAPPING), owner,
                                    BaudRateMappingProc, reinterpret_cast<LPARAM>(&d));

@@ -8,4 +8,5 @@
 
 // Shows the record's alias entries; OK and Apply write its ConfigData (a
 // failure goes to the reporter). False when the dialog could not be shown.
-bool ShowBaudRateMappingDialog(HWND owner, DeviceRecord* record, const Reporter* reporter);
+bool ShowBaudRateMappingDialog(HWND owner, DeviceRecord* record, DeviceRecord* asRead,
+                               const Reporter* reporter);

@@ -1,7 +1,11 @@
 #include "bufwrite/buffered_writes.h"
 
 #include "devices/config_data.h"
+#include "devices/device_changes.h"
 #include "devices/device_keys.h"
+#include "platform/writer_lock.h"
+
+#include <string.h>
 
 bool ReadBufferedWrites(DeviceRecord* record) {
   SetInitialBufferedWrites(record);
@@ -36,61 +40,37 @@ void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState) {
   record->KnownSettings |= KNOWN_CONFIG_DATA;
 }
 
-static LONG WriteValues(HKEY key, DeviceRecord* record,
+bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
                         const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
-                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const char** failed) {
+                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter) {
+  bool on = GetOptionBit(record->ConfigData, BufferedWritesEnabled);
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) {
     const BufferedWriteValue& value = BufferedWriteValues[i];
     uint32_t number;
-    rejected[i] = !ParseBufferedWriteText(typed[i], value, &number);
-    if (!rejected[i]) record->*value.Field = number;
+    rejected[i] = on && !ParseBufferedWriteText(typed[i], value, &number);
+    if (on && !rejected[i]) record->*value.Field = number;
   }
+  WriterLock lock;
+  if (!TakeWriterLock(reporter, &lock)) return false;
+  ChangeSet set;
+  set.Command = "Buffered Writes";
+  // The switch first, merged as every ConfigData write is; without it
+  // written, the values are neither written nor deleted (one group).
+  DeviceRecord wanted = *asRead;
+  memcpy(wanted.ConfigData, record->ConfigData, CONFIG_DATA_SIZE);
+  wanted.KnownSettings |= KNOWN_CONFIG_DATA;
+  PlanDeviceChanges(&set, asRead, &wanted, THROUGH_REGISTRY, 0);
+  // The dialog's OK asks for all three: written when on, deleted when off.
   for (int index : BufferedWriteStoreOrder) {
     const BufferedWriteValue& value = BufferedWriteValues[index];
-    DWORD number = record->*value.Field;
-    LONG rc = RegSetValueExA(key, value.Name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                             sizeof number);
-    if (rc != ERROR_SUCCESS) {
-      *failed = value.Name;
-      return rc;
-    }
+    PlanDeviceValue(&set, record, DriverValueNamed(value.Name),
+                    on ? DwordImage(record->*value.Field) : ValueImage(), THROUGH_REGISTRY, 0);
   }
-  return ERROR_SUCCESS;
-}
-
-static LONG DeleteValues(HKEY key, const char** failed) {
-  for (int index : BufferedWriteStoreOrder) {
-    LONG rc = RegDeleteValueA(key, BufferedWriteValues[index].Name);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) {
-      *failed = BufferedWriteValues[index].Name;
-      return rc;
-    }
-  }
-  return ERROR_SUCCESS;
-}
-
-bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
-                        bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter) {
-  for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i) rejected[i] = false;
-  const char* failed = "ConfigData";
-  HKEY key;
-  LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_ALL_ACCESS, &key);
-  if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key, "ConfigData", 0, REG_BINARY, record->ConfigData, CONFIG_DATA_SIZE);
-    // Without the switch written, the values are neither written nor deleted.
-    if (rc == ERROR_SUCCESS) {
-      // The registry holds the record's ConfigData now: it may be written back.
-      record->KnownSettings |= KNOWN_CONFIG_DATA;
-      if (GetOptionBit(record->ConfigData, BufferedWritesEnabled))
-        rc = WriteValues(key, record, typed, rejected, &failed);
-      else
-        rc = DeleteValues(key, &failed);
-    }
-    RegCloseKey(key);
-  }
-  if (rc == ERROR_SUCCESS) return true;
+  bool done = CommitChangeSet(&set, reporter);
+  ReleaseWriterLock(&lock);
+  AdoptWrittenValues(set, 0, asRead);
+  AdoptWrittenValues(set, 0, record);
   // The dialog closes on OK whatever the outcome: say so now, once.
-  ReportDeviceWriteFailure(reporter, REPORT_WRITE_BUFFERED_WRITES, record, "buffered writes",
-                           failed, DEVICE_PARAMETERS_KEY, (DWORD)rc);
-  return false;
+  ReportFailedGroups(set, REPORT_WRITE_BUFFERED_WRITES, "buffered writes", reporter);
+  return done;
 }

@@ -22,10 +22,13 @@ bool ReadBufferedWriteValues(DeviceRecord* record);
 // sets the bit, anything else clears it.
 void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState);
 
-// Writes the record's ConfigData, then, with BufferedWritesEnabled set,
-// takes each typed value (BufferedWriteValues order) that lies in its range
-// into the record and writes the three; with the bit clear, deletes them.
-// rejected[i] tells that typed[i] was refused and its field kept its value.
-// True when all was written; false after one report.
-bool SaveBufferedWrites(DeviceRecord* record, const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
+// Under the writer lock, as one change: the record's BufferedWritesEnabled
+// bit where it differs from asRead (merged onto the registry's ConfigData),
+// then, with the bit set, takes each typed value (BufferedWriteValues
+// order) that lies in its range into the record and writes the three; with
+// the bit clear, deletes them. rejected[i] tells that typed[i] was refused
+// and its field kept its value. Both records take what was written. True
+// when all was written; false after one report.
+bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
+                        const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
                         bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter);

@@ -20,6 +20,7 @@ const int ValueEdits[BUFFERED_WRITE_VALUE_COUNT] = {IDE_WRITE_BUFFER_SIZE, IDE_W
 // One opening of the dialog: the record it edits and the handles it keeps.
 struct BufferedWritesDialog {
   DeviceRecord* Record;
+  DeviceRecord* AsRead;  // the record as read: a write changes what differs from it
   const Reporter* Reporter;
   HWND Dialog;
   HWND Check;
@@ -61,7 +62,7 @@ void OnSave(const BufferedWritesDialog* d) {
     typed[i] = texts[i];
   }
   bool rejected[BUFFERED_WRITE_VALUE_COUNT];
-  SaveBufferedWrites(d->Record, typed, rejected, d->Reporter);
+  SaveBufferedWrites(d->Record, d->AsRead, typed, rejected, d->Reporter);
   for (int i = 0; i < BUFFERED_WRITE_VALUE_COUNT; ++i)
     if (rejected[i]) ShowValue(d, i);
 }
@@ -104,9 +105,11 @@ INT_PTR CALLBACK BufferedWritesProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
-bool ShowBufferedWritesDialog(HWND owner, DeviceRecord* record, const Reporter* reporter) {
+bool ShowBufferedWritesDialog(HWND owner, DeviceRecord* record, DeviceRecord* asRead,
+                              const Reporter* reporter) {
   BufferedWritesDialog d = {};
   d.Record = record;
+  d.AsRead = asRead;
   d.Reporter = reporter;
   INT_PTR result = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_BUFFERED_WRITES), owner,
                                    BufferedWritesProc, reinterpret_cast<LPARAM>(&d));

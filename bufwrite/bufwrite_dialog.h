@@ -9,4 +9,5 @@
 // Shows the record's buffered-write switch and values; OK and Apply write
 // them (a failure goes to the reporter). False when the dialog could not be
 // shown.
-bool ShowBufferedWritesDialog(HWND owner, DeviceRecord* record, const Reporter* reporter);
+bool ShowBufferedWritesDialog(HWND owner, DeviceRecord* record, DeviceRecord* asRead,
+                               const Reporter* reporter);

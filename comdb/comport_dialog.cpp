@@ -1,6 +1,6 @@
 // The COM Port Assignment dialog (resource 108): gives the selected port a
-// new COM number among those ComDB marks free, writing PortName,
-// FriendlyName and ComDB.
+// new COM number among those ComDB marks free (ComDB, PortName and
+// FriendlyName, as one change).
 #include <windows.h>
 #include <commctrl.h>
 
@@ -12,7 +12,7 @@
 #include "comdb/comdb_registry.h"
 #include "comdb/comport_dialog.h"
 #include "comdb/comport_dialog_ids.h"
-#include "devices/device_keys.h"
+#include "comdb/rename.h"
 #include "platform/ui.h"
 
 enum {
@@ -164,48 +164,16 @@ static LRESULT OnArrowClick(const ComPortDialog* d, const NMUPDOWN* change) {
   return 0;
 }
 
-static bool SetDeviceString(const DeviceRecord* record, DeviceKeyKind which, const char* name,
-                            const char* text) {
-  HKEY key;
-  if (OpenDeviceKey(record, which, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return false;
-  LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                           (DWORD)strlen(text) + 1);
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS;
-}
-
 // True when the dialog is to close, false when it stays open.
 static bool RenameComPort(ComPortDialog* d) {
-  DeviceRecord* record = d->Record;
   LRESULT item = SendMessageA(d->FreeList, LB_GETCURSEL, 0, 0);
   if (item < 0 || item >= COMDB_MAX_NUMBER)
     return ComPortMessageBox(d, "Selected COM Port Number is reserved", "Error",
                              MB_ICONWARNING | MB_OKCANCEL) == IDOK;
-
-  const char* newName = ItemTexts[item];
-  char friendlyName[64];
-  snprintf(friendlyName, sizeof friendlyName, "USB Serial Port (%s)", newName);
-  int newNumber = NumberOfName(newName, ITEM_TEXT_SIZE);
-  int oldNumber = NumberOfName(record->PortName, PORT_NAME_SIZE);
-
-  // Without the new PortName the port keeps its old number: ComDB must go
-  // on marking that one taken, so nothing else is written.
-  if (!SetDeviceString(record, DEVICE_PARAMETERS_KEY, "PortName", newName)) {
-    ComPortMessageBox(d, "Can't write PortName", "ERROR", MB_ICONERROR | MB_OK);
-    return false;
-  }
-  // Only the name shown for the device: a failure here is not reported.
-  SetDeviceString(record, DEVICE_INSTANCE_KEY, "FriendlyName", friendlyName);
-
-  unsigned char before[COMDB_SIZE];
-  memcpy(before, record->ComDB, COMDB_SIZE);
-  ReserveComNumber(record->ComDB, newNumber);
-  // A port given its own number keeps it taken.
-  if (oldNumber != newNumber) ReleaseComNumber(record->ComDB, oldNumber);
-  if (WriteComDb(&d->ComDb, record->ComDB, &d->Messages)) return true;
-  // Not written: another choice must not carry this one's bits along.
-  memcpy(record->ComDB, before, COMDB_SIZE);
-  return false;
+  // Each failed step was shown, and what was written before it put back.
+  int number = NumberOfName(ItemTexts[item], ITEM_TEXT_SIZE);
+  return RenameDevice(d->Record, number, THROUGH_REGISTRY, "Rename COM Port", &d->Messages) ==
+         ERROR_SUCCESS;
 }
 
 static void OnCommand(ComPortDialog* d, int id, int notification) {

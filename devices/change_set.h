@@ -54,11 +54,13 @@ struct ValueChange {
   // rename): the first that fails ends its group; a group marked Undo
   // also has its written changes put back.
   int Group = 0;
+  bool Written = false;  // set by CommitChangeSet; false again when put back
 };
 
 struct FailedChange {
-  size_t Index;  // into Changes
-  DWORD Error;   // Win32 error
+  size_t Index;       // into Changes
+  DWORD Error;        // Win32 error
+  bool KeyNotOpened;  // the key would not open; else the value was refused
 };
 
 struct ChangeSet {
@@ -67,11 +69,14 @@ struct ChangeSet {
   std::vector<int> UndoGroups;       // groups put back whole when one change fails
   std::vector<FailedChange> Failed;  // filled by CommitChangeSet
   uint64_t JournalId = 0;            // 0 when the set was not recorded
+  bool Withheld = false;  // nothing written: the journal could not record it, and the answer was no
 };
 
 // The value as the registry holds it now. ERROR_SUCCESS also for an absent
 // value or key (Present false); the error when it cannot be read.
 LONG ReadValueImage(const char* keyPath, const char* valueName, ValueImage* image);
+// The same from a key already open.
+LONG ReadValueImageFromKey(HKEY key, const char* valueName, ValueImage* image);
 
 // Writes the set's changes in order: records it in the change journal first
 // (a journal that cannot be written asks the reporter, REPORT_JOURNAL; any

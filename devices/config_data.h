@@ -18,7 +18,13 @@ constexpr OptionBit SetRtsOnClose = {0, 0x08};
 constexpr OptionBit DisableModemCtrlAtStartup = {1, 0x02};
 constexpr OptionBit BufferedWritesEnabled = {1, 0x04};
 
-enum { ALIAS_TABLE_SIZE = 60 };  // a built-in alias table: ConfigData bytes 4 to 63
+enum {
+  CONFIG_ENTRY_COUNT = 16,
+  OPTIONS_ENTRY = 0,      // entry 0: the option bits
+  FIRST_ALIAS_ENTRY = 1,  // entries 1 to 15: the baud-rate aliases
+  ALIAS_TABLE_OFFSET = FIRST_ALIAS_ENTRY * 4,
+  ALIAS_TABLE_SIZE = 60  // a built-in alias table: ConfigData bytes 4 to 63
+};
 
 // The driver's standard aliases, and the Tarnlink table that sends every
 // standard rate but 115200 to 3,000,000 baud.

@@ -80,7 +80,8 @@ LONG SetDeviceUpperFilters(DeviceSet* set, const DeviceRecord* record, const voi
 }
 
 LONG SetDeviceFriendlyName(DeviceSet* set, const DeviceRecord* record, const char* name) {
-  return SetProperty(set, record, SPDRP_FRIENDLYNAME, name, (DWORD)strlen(name) + 1);
+  // No name removes the property.
+  return SetProperty(set, record, SPDRP_FRIENDLYNAME, name, name ? (DWORD)strlen(name) + 1 : 0);
 }
 
 LONG RemoveDeviceInstance(DeviceSet* set, const DeviceRecord* record) {

@@ -30,6 +30,13 @@ enum KnownSetting : uint32_t {
   READ_UPPER_FILTERS = 0x400  // UpperFilters was read, ours or another product's
 };
 
+// Bits of DeviceRecord::Flags. A record of the D2XX listing holds the
+// library's flags; a record of the registered listing is marked attached.
+enum DeviceFlag : uint32_t {
+  DEVICE_FLAG_OPENED = 0x1,   // D2XX listing: another program has the port open
+  DEVICE_FLAG_ATTACHED = 0x1  // registered listing: attached now
+};
+
 struct DeviceRecord {
   char Description[DESCRIPTION_SIZE];
   unsigned char ConfigData[CONFIG_DATA_SIZE];
@@ -53,6 +60,9 @@ struct DeviceRecord {
 
 struct DeviceInventory {
   DeviceRecord* Records;  // one zero-filled heap block of `count` records
+  // The records as the last read of their settings left them, before any
+  // edit: a write changes only what differs from these.
+  DeviceRecord* AsRead;
   uint32_t count;
   int32_t OpenPortCount;
   bool ShowDisconnected;

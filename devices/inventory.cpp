@@ -15,7 +15,9 @@ static void ShowInventoryError(const Reporter* reporter, const char* text, const
 
 void FreeInventory(DeviceInventory* inventory) {
   free(inventory->Records);
+  free(inventory->AsRead);
   inventory->Records = nullptr;
+  inventory->AsRead = nullptr;
   inventory->count = 0;
 }
 
@@ -164,7 +166,7 @@ bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Repor
       ParseDeviceKeyName(name, record);
       if (record->DeviceId != 0 && savedCount &&
           bsearch(record->SerialNumber, saved, savedCount, sizeof *saved, CompareSavedSerials))
-        record->Flags = 1;
+        record->Flags = DEVICE_FLAG_ATTACHED;
     }
     result = true;
   }

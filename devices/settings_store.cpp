@@ -7,44 +7,19 @@
 #include <string.h>
 
 #include "devices/config_data.h"
+#include "devices/device_changes.h"
+#include "devices/driver_values.h"
+#include "platform/writer_lock.h"
 #include "devices/device_keys.h"
 #include "devices/settings_rules.h"
 
 static const char* const IgnoreSerialValueNames[] = {
     "IgnoreHWSerNum04036001", "IgnoreHWSerNum04036010", "IgnoreHWSerNum04036011"};
 
-// One value of the Device Parameters key: where it lives in the record, its
-// bit in KnownSettings and the message shown when it cannot be read.
-struct ParameterValue {
-  const char* Name;
-  size_t Offset;
-  DWORD Size;
-  DWORD Type;  // the type the driver keeps it as; another counts as unreadable
-  uint32_t Known;
-  const char* MissingMessage;
-};
-
-// Read order; the four numbers are written in this order too, ConfigData last.
-static const ParameterValue ParameterValues[] = {
-    {"ConfigData", offsetof(DeviceRecord, ConfigData), CONFIG_DATA_SIZE, REG_BINARY,
-     KNOWN_CONFIG_DATA, "Config not found"},
-    {"PortName", offsetof(DeviceRecord, PortName), PORT_NAME_SIZE, REG_SZ, KNOWN_PORT_NAME,
-     "Port Name not found"},
-    {"MinReadTimeout", offsetof(DeviceRecord, MinReadTimeout), 4, REG_DWORD, KNOWN_MIN_READ_TIMEOUT,
-     "MinReadTime not found"},
-    {"MinWriteTimeout", offsetof(DeviceRecord, MinWriteTimeout), 4, REG_DWORD,
-     KNOWN_MIN_WRITE_TIMEOUT, "MinWriteTime not found"},
-    {"PollingPeriod", offsetof(DeviceRecord, PollingPeriod), 4, REG_DWORD, KNOWN_POLLING_PERIOD,
-     "PollingPEriod not found"},
-    {"LatencyTimer", offsetof(DeviceRecord, LatencyTimer), 4, REG_DWORD, KNOWN_LATENCY_TIMER,
-     "No Latency found"},
-};
-
-enum { PARAMETER_VALUE_COUNT = sizeof ParameterValues / sizeof ParameterValues[0] };
-
-static unsigned char* FieldOf(DeviceRecord* record, const ParameterValue& value) {
-  return reinterpret_cast<unsigned char*>(record) + value.Offset;
-}
+// The message shown for each value of the settings read that cannot be read.
+static const char* const MissingMessages[SETTINGS_READ_COUNT] = {
+    "Config not found",        "Port Name not found",     "MinReadTime not found",
+    "MinWriteTime not found",  "PollingPEriod not found", "No Latency found"};
 
 // True when the 16 bytes are exactly the program's own "serenum" image: the
 // first string "serenum" and nothing after it.
@@ -86,14 +61,14 @@ static void ReadUpperFilters(DeviceRecord* record) {
     record->KnownSettings &= ~(uint32_t)READ_UPPER_FILTERS;
 }
 
-static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* record,
-                               const ParameterValue& value, LONG error) {
+static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* record, int order,
+                               LONG error) {
   DeviceNames names;
   NameDevice(record, DEVICE_PARAMETERS_KEY, &names);
-  Report report = MakeReport(REPORT_READ_SETTING, value.MissingMessage, "ERROR", MB_OK);
+  Report report = MakeReport(REPORT_READ_SETTING, MissingMessages[order], "ERROR", MB_OK);
   report.Port = names.Port;
   report.Serial = names.Serial;
-  report.Value = value.Name;
+  report.Value = DriverValues[SettingsReadOrder[order]].Name;
   report.Key = names.Key;
   report.Error = (DWORD)error;
   TellReporter(reporter, report);
@@ -101,12 +76,12 @@ static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* rec
 
 static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter,
                                 uint32_t* unread) {
-  for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i) {
-    const ParameterValue& value = ParameterValues[i];
-    LONG rc =
-        QueryDeviceValue(key, value.Name, value.Type, FieldOf(record, value), value.Size, nullptr);
+  for (int i = 0; i < SETTINGS_READ_COUNT; ++i) {
+    const DriverValue& value = DriverValues[SettingsReadOrder[i]];
+    LONG rc = QueryDeviceValue(key, value.Name, value.Type,
+                               DriverValueField(record, SettingsReadOrder[i]), value.Size, nullptr);
     if (rc != ERROR_SUCCESS) {
-      ReportMissingValue(reporter, record, value, rc);
+      ReportMissingValue(reporter, record, i, rc);
       *unread |= 1u << i;
       continue;
     }
@@ -117,7 +92,7 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
   // written with it are the driver's standard ones, not zeros, which would
   // send every standard rate to 3,000,000 baud.
   if (!(record->KnownSettings & KNOWN_CONFIG_DATA))
-    memcpy(record->ConfigData + 4, DefaultAliasTable, ALIAS_TABLE_SIZE);
+    memcpy(record->ConfigData + ALIAS_TABLE_OFFSET, DefaultAliasTable, ALIAS_TABLE_SIZE);
   // A name that fills all 16 bytes has no terminator: cut it, and do not
   // count the cut name as the one the registry holds.
   if (memchr(record->PortName, 0, PORT_NAME_SIZE) == nullptr) {
@@ -140,25 +115,23 @@ bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, ui
 }
 
 void ReportUnreadValues(const DeviceRecord* record, uint32_t unread, const Reporter* reporter) {
-  for (int i = 0; i < PARAMETER_VALUE_COUNT; ++i)
-    if (unread & (1u << i))
-      ReportMissingValue(reporter, record, ParameterValues[i], ERROR_FILE_NOT_FOUND);
+  for (int i = 0; i < SETTINGS_READ_COUNT; ++i)
+    if (unread & (1u << i)) ReportMissingValue(reporter, record, i, ERROR_FILE_NOT_FOUND);
 }
 
 void CopyDeviceSettings(const DeviceRecord* from, DeviceRecord* to) {
-  for (const ParameterValue& value : ParameterValues)
-    memcpy(FieldOf(to, value), reinterpret_cast<const unsigned char*>(from) + value.Offset,
-           value.Size);
+  for (DriverValueId value : SettingsReadOrder)
+    memcpy(DriverValueField(to, value), DriverValueField(from, value), DriverValues[value].Size);
   memcpy(to->UpperFilters, from->UpperFilters, UPPER_FILTERS_SIZE);
   to->KnownSettings = from->KnownSettings;
 }
 
 bool ReadDevicePortName(DeviceRecord* record) {
-  static const ParameterValue& portName = ParameterValues[1];
+  const DriverValue& portName = DriverValues[VALUE_PORT_NAME];
   HKEY key;
   if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  LONG rc = QueryDeviceValue(key, portName.Name, portName.Type, FieldOf(record, portName),
-                             portName.Size, nullptr);
+  LONG rc = QueryDeviceValue(key, portName.Name, portName.Type,
+                             DriverValueField(record, VALUE_PORT_NAME), portName.Size, nullptr);
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || memchr(record->PortName, 0, PORT_NAME_SIZE) == nullptr) {
     record->PortName[PORT_NAME_SIZE - 1] = 0;
@@ -176,6 +149,7 @@ bool ReadDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
     // The devices after one that fails are still read.
     if (!ReadDeviceRecordSettings(record, reporter)) result = false;
   }
+  KeepSettingsAsRead(inventory);
   return result;
 }
 
@@ -209,6 +183,7 @@ bool ReadDeviceSettingsKeeping(DeviceInventory* inventory, const Reporter* repor
   }
   if (cache->Count > 1)
     qsort(cache->Entries, cache->Count, sizeof(SettingsReadEntry), CompareEntries);
+  KeepSettingsAsRead(inventory);
   return result;
 }
 
@@ -232,6 +207,7 @@ bool ReadDeviceSettingsCached(DeviceInventory* inventory, const SettingsCache* c
     ReportUnreadValues(record, earlier->Unread, reporter);
     if (!earlier->Opened) result = false;
   }
+  KeepSettingsAsRead(inventory);
   return result;
 }
 
@@ -241,78 +217,78 @@ void FreeSettingsCache(SettingsCache* cache) {
   cache->Count = 0;
 }
 
-// Writes the Device Parameters values the record knows; values it does not
-// know stay in the registry as they are. ERROR_SUCCESS when done (also when
-// there was nothing to write); *failed names the value that was refused.
-static LONG WriteParameterValues(const DeviceRecord* record, const char** failed) {
-  static const int writeOrder[] = {2, 3, 4, 5, 0};  // four numbers, then ConfigData
-  bool any = false;
-  for (int index : writeOrder) any = any || (record->KnownSettings & ParameterValues[index].Known);
-  if (!any) return ERROR_SUCCESS;
-
-  HKEY key;
-  LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_ALL_ACCESS, &key);
-  if (rc != ERROR_SUCCESS) return rc;
-  for (int index : writeOrder) {
-    const ParameterValue& value = ParameterValues[index];
-    if (!(record->KnownSettings & value.Known)) continue;
-    DWORD type = index == 0 ? REG_BINARY : REG_DWORD;
-    const BYTE* data = reinterpret_cast<const BYTE*>(record) + value.Offset;
-    rc = RegSetValueExA(key, value.Name, 0, type, data, value.Size);
-    if (rc != ERROR_SUCCESS) {
-      *failed = value.Name;
-      break;
-    }
-  }
-  RegCloseKey(key);
-  return rc;
-}
-
-static LONG WriteUpperFilters(const DeviceRecord* record) {
-  bool known = (record->KnownSettings & KNOWN_UPPER_FILTERS) != 0;
-  bool on = IsSerialEnumeratorOn(record->UpperFilters);
-  // Ticking the box puts the exact image in the field; a foreign list that
-  // merely starts with "serenum" and was never touched stays as it is.
-  if (on && !known && !IsSerenumImage(record->UpperFilters)) return ERROR_SUCCESS;
-  if (!on && !known) return ERROR_SUCCESS;
-
-  HKEY key;
-  LONG rc = OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_ALL_ACCESS, &key);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (on) {
-    rc = RegSetValueExA(key, "UpperFilters", 0, REG_MULTI_SZ, SerenumUpperFilters,
-                        UPPER_FILTERS_SIZE);
-  } else {
-    rc = RegDeleteValueA(key, "UpperFilters");
-    if (rc == ERROR_FILE_NOT_FOUND) rc = ERROR_SUCCESS;
-  }
-  RegCloseKey(key);
-  return rc;
-}
-
-bool WriteDeviceRecordSettings(const DeviceRecord* record, const Reporter* reporter) {
-  const char* failed = "";
-  DeviceKeyKind where = DEVICE_PARAMETERS_KEY;
-  LONG rc = WriteParameterValues(record, &failed);
-  if (rc == ERROR_SUCCESS) {
-    where = DEVICE_INSTANCE_KEY;
-    failed = "UpperFilters";
-    rc = WriteUpperFilters(record);
-  }
-  if (rc == ERROR_SUCCESS) return true;
-  ReportDeviceWriteFailure(reporter, REPORT_WRITE_SETTINGS, record, "settings", failed, where,
-                           (DWORD)rc);
-  return false;
-}
-
-bool WriteDeviceSettings(const DeviceInventory* inventory, const Reporter* reporter) {
-  bool result = true;
+bool WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
+                          const Reporter* reporter) {
+  WriterLock lock;
+  if (!TakeWriterLock(reporter, &lock)) return false;
+  ChangeSet set;
+  set.Command = write.Command;
   for (uint32_t i = 0; i < inventory->count; ++i) {
     const DeviceRecord* record = &inventory->Records[i];
     if (record->DeviceId == 0) continue;  // no registry keys behind it
-    if (!WriteDeviceRecordSettings(record, reporter)) result = false;
+    // Without the records as read (memory ran out at the read), what the
+    // registry holds now stands for them: what differs is written.
+    DeviceRecord registry;
+    const DeviceRecord* asRead = inventory->AsRead ? &inventory->AsRead[i] : &registry;
+    if (!inventory->AsRead) {
+      registry = *record;
+      registry.KnownSettings = 0;
+      ReadDeviceRecordSettings(&registry, nullptr);
+    }
+    PlanDeviceChanges(&set, asRead, record, write.InstanceWriter, (int)i);
   }
-  return result;
+  if (write.IgnoreSerial != IGNORE_SERIAL_UNCHANGED)
+    PlanIgnoreSerial(&set, write.IgnoreSerial == IGNORE_SERIAL_ON, IGNORE_SERIAL_GROUP);
+  bool done = CommitChangeSet(&set, reporter);
+  ReleaseWriterLock(&lock);
+  for (uint32_t i = 0; inventory->AsRead && i < inventory->count; ++i)
+    AdoptWrittenValues(set, (int)i, &inventory->AsRead[i]);
+  // The devices' failures, once each; the machine-wide option is told apart.
+  ChangeSet devices = set;
+  devices.Failed.clear();
+  for (const FailedChange& failed : set.Failed)
+    if (set.Changes[failed.Index].Group != IGNORE_SERIAL_GROUP) devices.Failed.push_back(failed);
+  ReportFailedGroups(devices, REPORT_WRITE_SETTINGS, "settings", reporter);
+  return done;
+}
+
+bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
+  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_UNCHANGED};
+  return WriteChangedSettings(inventory, write, reporter);
+}
+
+void KeepSettingsAsRead(DeviceInventory* inventory) {
+  free(inventory->AsRead);
+  inventory->AsRead = nullptr;
+  if (inventory->count == 0) return;
+  inventory->AsRead = static_cast<DeviceRecord*>(malloc(inventory->count * sizeof(DeviceRecord)));
+  if (inventory->AsRead)
+    memcpy(inventory->AsRead, inventory->Records, inventory->count * sizeof(DeviceRecord));
+}
+
+void PlanIgnoreSerial(ChangeSet* set, bool on, int group) {
+  static const unsigned char ignore = 0x01;
+  for (const char* name : IgnoreSerialValueNames) {
+    ValueChange change;
+    change.Key = UsbFlagsKeyPath;
+    change.Value = name;
+    change.Group = group;
+    ReadValueImage(change.Key.c_str(), name, &change.Before);
+    if (on) change.After = BinaryImage(&ignore, 1);
+    set->Changes.push_back(change);
+  }
+}
+
+DWORD WriteIgnoreSerial(bool on, const char* command, const Reporter* reporter) {
+  WriterLock lock;
+  if (!TakeWriterLock(reporter, &lock)) return WAIT_TIMEOUT;
+  ChangeSet set;
+  set.Command = command;
+  PlanIgnoreSerial(&set, on, IGNORE_SERIAL_GROUP);
+  CommitChangeSet(&set, reporter);
+  ReleaseWriterLock(&lock);
+  if (set.Withheld) return ERROR_CANCELLED;
+  return set.Failed.empty() ? ERROR_SUCCESS : set.Failed[0].Error;
 }
 
 bool ReadIgnoreSerialSetting(bool* checked) {
@@ -335,36 +311,3 @@ bool ReadIgnoreSerialSetting(bool* checked) {
   return *checked;
 }
 
-bool ApplyIgnoreSerialSetting(bool checked) {
-  return checked ? SetIgnoreSerialValues() : DeleteIgnoreSerialValues();
-}
-
-bool SetIgnoreSerialValues() {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return false;
-  static const BYTE on = 0x01;
-  bool result = true;
-  for (const char* name : IgnoreSerialValueNames) {
-    if (RegSetValueExA(key, name, 0, REG_BINARY, &on, 1) != ERROR_SUCCESS) {
-      result = false;
-      break;
-    }
-  }
-  RegCloseKey(key);
-  return result;
-}
-
-bool DeleteIgnoreSerialValues() {
-  HKEY key;
-  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, UsbFlagsKeyPath, 0, KEY_ALL_ACCESS, &key);
-  if (rc == ERROR_FILE_NOT_FOUND) return true;  // no key, no values
-  if (rc != ERROR_SUCCESS) return false;
-  bool result = true;
-  for (const char* name : IgnoreSerialValueNames) {
-    rc = RegDeleteValueA(key, name);
-    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) result = false;
-  }
-  RegCloseKey(key);
-  return result;
-}

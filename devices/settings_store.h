@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "devices/change_set.h"
 #include "devices/device_record.h"
 #include "platform/report.h"
 
@@ -41,15 +42,36 @@ bool ReadDeviceSettingsCached(DeviceInventory* inventory, const SettingsCache* c
                               const Reporter* reporter);
 void FreeSettingsCache(SettingsCache* cache);
 
-// Writes the values the record knows (values it does not know stay in the
-// registry as they are). A failure is reported once for the device.
-bool WriteDeviceRecordSettings(const DeviceRecord* record, const Reporter* reporter);
-// Every device of the inventory; goes on past a device that fails.
-bool WriteDeviceSettings(const DeviceInventory* inventory, const Reporter* reporter);
+// The records as read, kept in inventory->AsRead: what later writes
+// compare with. The reads of every device above keep them themselves.
+void KeepSettingsAsRead(DeviceInventory* inventory);
+
+enum IgnoreSerialChange { IGNORE_SERIAL_UNCHANGED, IGNORE_SERIAL_ON, IGNORE_SERIAL_OFF };
+enum { IGNORE_SERIAL_GROUP = -1 };  // its changes' group in a change set
+
+struct SettingsWrite {
+  const char* Command;         // as the change journal names it: "Apply", "OK"
+  ValueWriter InstanceWriter;  // how UpperFilters is written
+  IgnoreSerialChange IgnoreSerial;
+};
+
+// OK and Apply: under the writer lock, as one change set, every setting the
+// user changed in a record since it was read (inventory->AsRead), merged
+// onto what the registry holds now, and the machine-wide option when it
+// changed. A device that fails is reported once ("Cannot write the settings
+// of ..."); the others are written. AsRead takes what was written.
+bool WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
+                          const Reporter* reporter);
+// The same with Apply's defaults and the option left alone.
+bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter);
 
 // Whether any of the three UsbFlags values exists. *checked is set when the
 // key opens and kept as it was otherwise; returns *checked.
 bool ReadIgnoreSerialSetting(bool* checked);
-bool ApplyIgnoreSerialSetting(bool checked);
-bool SetIgnoreSerialValues();
-bool DeleteIgnoreSerialValues();
+// The three values' writes (on) or deletes (off) for a change set.
+void PlanIgnoreSerial(ChangeSet* set, bool on, int group);
+// Writes or deletes the three values as one change set under the writer
+// lock: ERROR_SUCCESS; WAIT_TIMEOUT when another writer kept the lock and
+// ERROR_CANCELLED when the journal refused (both reported); or the Win32
+// error of the value that failed (not reported).
+DWORD WriteIgnoreSerial(bool on, const char* command, const Reporter* reporter);

@@ -13,6 +13,7 @@ enum ReportOperation {
   REPORT_WRITE_CONFIG_DATA,      // the Baud Rate Mapping dialog's write
   REPORT_WRITE_BUFFERED_WRITES,  // the Buffered Writes dialog's write
   REPORT_WRITE_PORT_NAME,        // a rename's PortName
+  REPORT_WRITE_FRIENDLY_NAME,    // a rename's FriendlyName
   REPORT_READ_COMDB,
   REPORT_WRITE_COMDB,
   REPORT_SET_PRIVILEGE,

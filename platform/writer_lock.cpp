@@ -50,3 +50,16 @@ void ReleaseWriterLock(WriterLock* lock) {
   CloseHandle(lock->Mutex);
   lock->Mutex = nullptr;
 }
+
+static DWORD WriterLockWait = WRITER_LOCK_WAIT_MS;
+
+void SetWriterLockWait(DWORD milliseconds) { WriterLockWait = milliseconds; }
+
+bool TakeWriterLock(const Reporter* reporter, WriterLock* lock) {
+  DWORD rc = AcquireWriterLock(WriterLockWait, lock);
+  if (rc == ERROR_SUCCESS) return true;
+  Report report = MakeReport(REPORT_WRITER_LOCK, WriterLockBusyText, "ERROR", MB_OK | MB_ICONERROR);
+  report.Error = rc;
+  TellReporter(reporter, report);
+  return false;
+}

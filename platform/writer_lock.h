@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "platform/report.h"
+
 // The windowed program waits this long, as the console program does by
 // default (--wait).
 enum { WRITER_LOCK_WAIT_MS = 10000 };
@@ -22,3 +24,10 @@ struct WriterLock {
 // it, or the Win32 error of creating it.
 DWORD AcquireWriterLock(DWORD timeoutMs, WriterLock* lock);
 void ReleaseWriterLock(WriterLock* lock);
+
+// How long TakeWriterLock waits: WRITER_LOCK_WAIT_MS unless the program
+// says otherwise (the console program's --wait).
+void SetWriterLockWait(DWORD milliseconds);
+// AcquireWriterLock with that wait; false after reporting why
+// (REPORT_WRITER_LOCK: WriterLockBusyText, caption "ERROR").
+bool TakeWriterLock(const Reporter* reporter, WriterLock* lock);

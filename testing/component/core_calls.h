@@ -33,13 +33,26 @@ inline bool SetPrivilege(const char* name, bool enable) {
   return SetPrivilege(name, enable, &Recorder);
 }
 inline bool CloseAllPorts() { return CloseAllPorts(&Recorder); }
-inline bool WriteConfigData(const DeviceRecord* record) {
-  return WriteConfigData(record, &Recorder);
+// The record as read, which a write compares with: its inventory entry's,
+// or, for a record a test made itself, what the registry holds now.
+inline DeviceRecord* AsReadOf(DeviceRecord* record, DeviceRecord* scratch) {
+  if (Inventory.AsRead && record >= Inventory.Records && record < Inventory.Records + Inventory.count)
+    return &Inventory.AsRead[record - Inventory.Records];
+  *scratch = *record;
+  scratch->KnownSettings = 0;
+  ReadDeviceRecordSettings(scratch, nullptr);
+  ReadBufferedWriteValues(scratch);
+  return scratch;
+}
+inline bool WriteConfigData(DeviceRecord* record) {
+  DeviceRecord scratch;
+  return WriteConfigData(record, AsReadOf(record, &scratch), &Recorder);
 }
 inline bool SaveBufferedWrites(DeviceRecord* record,
                                const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
                                bool rejected[BUFFERED_WRITE_VALUE_COUNT]) {
-  return SaveBufferedWrites(record, typed, rejected, &Recorder);
+  DeviceRecord scratch;
+  return SaveBufferedWrites(record, AsReadOf(record, &scratch), typed, rejected, &Recorder);
 }
 inline bool WriteConfigurationFile(const char* path, const DeviceRecord* record) {
   return WriteConfigurationFile(path, record, &Recorder);

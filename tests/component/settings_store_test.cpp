@@ -208,10 +208,10 @@ TEST_F(SettingsStoreTest, WritesBackOnlyWhatWasReadOrSetSince) {
   UseInventory({MakeRecord(FtdiDeviceId, Serial)});
   ReadDeviceSettings();
 
-  // Changed behind the program's back: a write of the read value shows.
+  // Changed behind the program's back, and not by the user: it stays.
   SetDword(params, "MinWriteTimeout", 77);
   EXPECT_EQ(1, WriteDeviceSettings());
-  EXPECT_EQ(40u, ReadDword(params, "MinWriteTimeout"));
+  EXPECT_EQ(77u, ReadDword(params, "MinWriteTimeout"));
   EXPECT_FALSE(ValueExists(params, "LatencyTimer"));
   EXPECT_EQ(longConfig, Stored(params, "ConfigData"));
 
@@ -314,11 +314,16 @@ TEST_F(SettingsStoreTest, ShortConfigDataIsWrittenBackWholeWithZeroTail) {
   UseInventory({MakeRecord(FtdiDeviceId, Serial)});
   ReadDeviceSettings();
 
+  // Untouched, it stays as it is; one option changed writes all 64 bytes.
+  EXPECT_EQ(1, WriteDeviceSettings());
+  EXPECT_EQ(shortConfig, Stored(params, "ConfigData"));
+  SetOptionBit(records[0].ConfigData, SetRtsOnClose, true);
   EXPECT_EQ(1, WriteDeviceSettings());
 
   DWORD type = 0;
   std::vector<unsigned char> expected = shortConfig;
   expected.resize(64, 0);
+  expected[0] |= 0x08;
   EXPECT_EQ(expected, Stored(params, "ConfigData", &type));
   EXPECT_EQ(DWORD(REG_BINARY), type);
 }
@@ -340,13 +345,14 @@ std::vector<unsigned char> Chars(const char* text, size_t size) {
 
 TEST_F(SettingsStoreTest, UpperFiltersOfOtherProductsAreKept) {
   const FilterCase cases[] = {
-      {"9-byte serenum", true, Chars("serenum\0\0", 9), true, true, FilterCase::SERENUM_IMAGE},
+      // Not touched by the user: left as they are, even our own.
+      {"9-byte serenum", true, Chars("serenum\0\0", 9), true, true, FilterCase::KEPT},
       {"16-byte serenum", true, SerenumImage(), true, true, FilterCase::SERENUM_IMAGE},
       {"foreign filter", true, Chars("lowfilt\0\0", 9), false, false, FilterCase::KEPT},
       {"serenum then foreign", true, Chars("serenum\0abc\0\0", 13), true, false, FilterCase::KEPT},
       {"list longer than 16 bytes", true, Chars("serenum\0otherfilter\0\0", 21), false, false,
        FilterCase::KEPT},
-      {"empty list", true, Chars("\0\0", 2), false, true, FilterCase::ABSENT},
+      {"empty list", true, Chars("\0\0", 2), false, true, FilterCase::KEPT},
       {"no value", false, {}, false, true, FilterCase::ABSENT},
   };
   for (const FilterCase& c : cases) {
@@ -402,7 +408,7 @@ TEST_F(SettingsStoreTest, SerialEnumeratorBoxChangesOnlyItsOwnDevice) {
   SetSerialEnumerator(&records[2], true);
   EXPECT_EQ(1, WriteDeviceSettings());
 
-  EXPECT_EQ(SerenumImage(), Stored(DeviceKey(FtdiDeviceId, Serial), "UpperFilters"));
+  EXPECT_EQ(Chars("serenum\0\0", 9), Stored(DeviceKey(FtdiDeviceId, Serial), "UpperFilters"));
   EXPECT_FALSE(ValueExists(DeviceKey(FtdiDeviceId, OtherSerial), "UpperFilters"));
   EXPECT_EQ(SerenumImage(), Stored(DeviceKey(FtdiDeviceId, "FT00CC11C"), "UpperFilters"));
 }
@@ -545,7 +551,7 @@ TEST_F(IgnoreSerialTest, AnyOneOfTheThreeValuesChecksTheBox) {
 TEST_F(IgnoreSerialTest, SetWritesAllThreeAndDeleteRemovesAllThree) {
   SetDword(UsbFlagsKeyPath, "Unrelated", 1);
 
-  EXPECT_EQ(1, ApplyIgnoreSerialSetting(true));
+  EXPECT_EQ(DWORD(ERROR_SUCCESS), WriteIgnoreSerial(true, "test", &Recorder));
   for (const char* name : IgnoreNames) {
     DWORD type = 0;
     EXPECT_EQ(std::vector<unsigned char>{0x01}, Stored(UsbFlagsKeyPath, name, &type)) << name;
@@ -553,13 +559,13 @@ TEST_F(IgnoreSerialTest, SetWritesAllThreeAndDeleteRemovesAllThree) {
   }
   EXPECT_TRUE(ReadIgnoreSerialSetting());
 
-  EXPECT_EQ(1, ApplyIgnoreSerialSetting(false));
+  EXPECT_EQ(DWORD(ERROR_SUCCESS), WriteIgnoreSerial(false, "test", &Recorder));
   for (const char* name : IgnoreNames) EXPECT_FALSE(ValueExists(UsbFlagsKeyPath, name)) << name;
   EXPECT_TRUE(ValueExists(UsbFlagsKeyPath, "Unrelated"));
   EXPECT_FALSE(ReadIgnoreSerialSetting());
 
   // Deleting values that do not exist is no error.
-  EXPECT_EQ(1, DeleteIgnoreSerialValues());
+  EXPECT_EQ(DWORD(ERROR_SUCCESS), WriteIgnoreSerial(false, "test", &Recorder));
   EXPECT_TRUE(RecordedMessages.empty());
 }
 
@@ -569,8 +575,9 @@ TEST_F(IgnoreSerialTest, WithoutTheKeyTheLastStateStaysAndSetFails) {
   DeleteKeyTree(UsbFlagsKeyPath);
 
   EXPECT_TRUE(ReadIgnoreSerialSetting());
-  EXPECT_EQ(0, SetIgnoreSerialValues());
-  EXPECT_EQ(1, DeleteIgnoreSerialValues());
+  // The real cause, not a made-up one: the key is missing.
+  EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), WriteIgnoreSerial(true, "test", &Recorder));
+  EXPECT_EQ(DWORD(ERROR_SUCCESS), WriteIgnoreSerial(false, "test", &Recorder));
   EXPECT_FALSE(KeyExists(UsbFlagsKeyPath));
 
   SetDword(UsbFlagsKeyPath, "Unrelated", 1);

@@ -45,6 +45,8 @@ class RegistryTest : public ::testing::Test {
   void TearDown() override {
     Inventory.Records = nullptr;
     Inventory.count = 0;
+    free(Inventory.AsRead);
+    Inventory.AsRead = nullptr;
     for (const std::string& path : deniedKeys)
       if (KeyExists(path)) AllowWrites(path);
     deniedKeys.clear();
@@ -61,6 +63,9 @@ class RegistryTest : public ::testing::Test {
     records = list;
     Inventory.Records = records.data();
     Inventory.count = static_cast<uint32_t>(records.size());
+    // Not read: a write compares with what the registry holds.
+    free(Inventory.AsRead);
+    Inventory.AsRead = nullptr;
   }
 
   // Refused until the test ends.

@@ -1,0 +1,34 @@
+// Planning one device's writes as changes of a change set: from the record
+// as it was read to the record the user wants, merged onto what the
+// registry holds now, so that what somebody else wrote in between stays.
+#pragma once
+
+#include "devices/change_set.h"
+#include "devices/driver_values.h"
+
+// The write of one value of the device: after as given, before as the
+// registry holds it now.
+void PlanDeviceValue(ChangeSet* set, const DeviceRecord* device, DriverValueId value,
+                     const ValueImage& after, ValueWriter writer, int group);
+
+// Every setting the user changed from read to wanted, and nothing else:
+// each number, each option bit and alias entry of ConfigData (merged into
+// the ConfigData the registry holds now), the serial enumerator, each
+// buffered-write value. Where somebody else changed the same setting since
+// it was read, the user's value wins.
+void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRecord* wanted,
+                       ValueWriter instanceWriter, int group);
+
+// The record's fields take what the set wrote of the group, so that the
+// record says what the registry holds.
+void AdoptWrittenValues(const ChangeSet& set, int group, DeviceRecord* record);
+// The same for one change, whatever its group.
+void AdoptWrittenChange(const ValueChange& change, DeviceRecord* record);
+
+// Each failed group's first failure, once: "Cannot write the <what> of COM5
+// (serial FT12AB34A)", caption "ERROR", with the value, key and error.
+void ReportFailedGroups(const ChangeSet& set, ReportOperation operation, const char* what,
+                        const Reporter* reporter);
+
+// The table's entry of a value name; VALUE_NAME_COUNT for none.
+DriverValueId DriverValueNamed(const std::string& name);

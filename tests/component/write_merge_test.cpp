@@ -1,0 +1,122 @@
+// Apply writes what the user changed, onto what the registry holds when it
+// writes: a change another program made after the window read the
+// settings survives, unless the user changed the same setting.
+#include <functional>
+
+#include "devices/config_data.h"
+#include "devices/settings_rules.h"
+#include "settings_test_support.h"
+
+namespace {
+
+const char SerialA[] = "FTMERGE1A";
+const char SerialB[] = "FTMERGE2B";
+
+uint32_t StoredEntry(const std::string& params, int entry) {
+  std::vector<unsigned char> config;
+  if (!ReadValue(params, "ConfigData", &config) || config.size() < CONFIG_DATA_SIZE) return 0;
+  return GetConfigEntry(config.data(), entry);
+}
+
+void SetStoredEntry(const std::string& params, int entry, uint32_t value) {
+  std::vector<unsigned char> config;
+  ASSERT_TRUE(ReadValue(params, "ConfigData", &config));
+  SetConfigEntry(config.data(), entry, value);
+  SetBinary(params, "ConfigData", config);
+}
+
+struct MergeCase {
+  const char* Name;
+  std::function<void(DeviceRecord*)> User;        // the edit in the window, on device A
+  std::function<void(const std::string&)> Other;  // another writer, on A's Device Parameters
+  std::function<void(const std::string&)> Check;  // A's Device Parameters afterwards
+};
+
+const MergeCase MergeCases[] = {
+    {"a number the user changed beside one changed outside",
+     [](DeviceRecord* r) { r->LatencyTimer = 2; },
+     [](const std::string& p) { SetDword(p, "MinReadTimeout", 50); },
+     [](const std::string& p) {
+       EXPECT_EQ(2u, ReadDword(p, "LatencyTimer"));
+       EXPECT_EQ(50u, ReadDword(p, "MinReadTimeout"));
+     }},
+    {"the same number changed by both: the user's wins",
+     [](DeviceRecord* r) { r->LatencyTimer = 2; },
+     [](const std::string& p) { SetDword(p, "LatencyTimer", 9); },
+     [](const std::string& p) { EXPECT_EQ(2u, ReadDword(p, "LatencyTimer")); }},
+    {"an option bit beside an alias entry changed outside",
+     [](DeviceRecord* r) { SetOptionBit(r->ConfigData, SerialPrinter, true); },
+     [](const std::string& p) { SetStoredEntry(p, 6, 0x4137); },
+     [](const std::string& p) {
+       EXPECT_EQ(0x80u, StoredEntry(p, OPTIONS_ENTRY) & 0xFF);
+       EXPECT_EQ(0x4137u, StoredEntry(p, 6));
+     }},
+    {"an alias entry beside an option bit and an unnamed bit set outside",
+     [](DeviceRecord* r) { SetConfigEntry(r->ConfigData, 10, 0x1B); },
+     [](const std::string& p) { SetStoredEntry(p, OPTIONS_ENTRY, 0x00010020); },
+     [](const std::string& p) {
+       EXPECT_EQ(0x1Bu, StoredEntry(p, 10));
+       EXPECT_EQ(0x00010020u, StoredEntry(p, OPTIONS_ENTRY));
+     }},
+    {"the same option bit changed both ways: the user's wins",
+     [](DeviceRecord* r) { SetOptionBit(r->ConfigData, SetRtsOnClose, true); },
+     [](const std::string& p) { SetStoredEntry(p, OPTIONS_ENTRY, 0x20); },
+     [](const std::string& p) { EXPECT_EQ(0x28u, StoredEntry(p, OPTIONS_ENTRY)); }},
+    {"nothing changed by the user: nothing written over the other's change",
+     [](DeviceRecord*) {},
+     [](const std::string& p) {
+       SetDword(p, "LatencyTimer", 7);
+       SetStoredEntry(p, 3, 0x99);
+     },
+     [](const std::string& p) {
+       EXPECT_EQ(7u, ReadDword(p, "LatencyTimer"));
+       EXPECT_EQ(0x99u, StoredEntry(p, 3));
+     }},
+    {"the serial enumerator beside a number changed outside",
+     [](DeviceRecord* r) { SetSerialEnumerator(r, true); },
+     [](const std::string& p) { SetDword(p, "PollingPeriod", 40); },
+     [](const std::string& p) {
+       EXPECT_EQ(40u, ReadDword(p, "PollingPeriod"));
+       std::vector<unsigned char> filters;
+       EXPECT_TRUE(ReadValue(DeviceKey(FtdiDeviceId, SerialA), "UpperFilters", &filters));
+       EXPECT_EQ(Bytes(SerenumUpperFilters, UPPER_FILTERS_SIZE), filters);
+     }},
+    {"a value deleted outside that the user did not change stays deleted",
+     [](DeviceRecord* r) { r->LatencyTimer = 3; },
+     [](const std::string& p) { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, p.c_str(), "MinWriteTimeout"); },
+     [](const std::string& p) {
+       EXPECT_EQ(3u, ReadDword(p, "LatencyTimer"));
+       EXPECT_FALSE(ValueExists(p, "MinWriteTimeout"));
+     }},
+};
+
+class WriteMergeTest : public RegistryTest {};
+
+TEST_F(WriteMergeTest, ApplyKeepsWhatOthersWroteMeanwhile) {
+  const std::string paramsA = DeviceKey(FtdiDeviceId, SerialA, true);
+  const std::string paramsB = DeviceKey(FtdiDeviceId, SerialB, true);
+  for (const MergeCase& c : MergeCases) {
+    SCOPED_TRACE(c.Name);
+    StartOver();
+    AddRegisteredDevice(FtdiDeviceId, SerialA, "COM5");
+    AddRegisteredDevice(FtdiDeviceId, SerialB, "COM6");
+    UseInventory({MakeRecord(FtdiDeviceId, SerialA), MakeRecord(FtdiDeviceId, SerialB)});
+    ASSERT_EQ(1, ReadDeviceSettings());
+    std::vector<unsigned char> configB;
+    ASSERT_TRUE(ReadValue(paramsB, "ConfigData", &configB));
+
+    c.User(&Inventory.Records[0]);
+    c.Other(paramsA);
+    SetDword(paramsB, "LatencyTimer", 5);  // the other port, changed outside too
+
+    EXPECT_EQ(1, WriteDeviceSettings());
+    EXPECT_TRUE(RecordedMessages.empty());
+    c.Check(paramsA);
+    EXPECT_EQ(5u, ReadDword(paramsB, "LatencyTimer"));
+    std::vector<unsigned char> configAfter;
+    EXPECT_TRUE(ReadValue(paramsB, "ConfigData", &configAfter));
+    EXPECT_EQ(configB, configAfter);
+  }
+}
+
+}  // namespace
