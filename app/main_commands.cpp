@@ -34,13 +34,20 @@ static void OnPreset(Preset preset) {
   ShowPresetValues(preset == PRESET_DEFAULT);
 }
 
-// Writes the selected port's edits and every record, and the global option.
-static void WriteAllSettings() {
+// Writes what the user changed: the selected port's edits and those of
+// every record, and the global option when its box changed.
+static void WriteAllSettings(const char* command) {
+  bool checked = IsMainBoxChecked(IDX_IGNORE_SERIAL);
+  IgnoreSerialChange option = checked == IgnoreSerialAsRead() ? IGNORE_SERIAL_UNCHANGED
+                              : checked                       ? IGNORE_SERIAL_ON
+                                                              : IGNORE_SERIAL_OFF;
   if (SelectedIndex != -1) {
     CommitFields();
-    WriteDeviceSettings(&Inventory, &MainWindowMessages);
+    SettingsWrite write = {command, THROUGH_REGISTRY, option};
+    WriteChangedSettings(&Inventory, write, &MainWindowMessages);
+  } else if (option != IGNORE_SERIAL_UNCHANGED) {
+    WriteIgnoreSerial(option == IGNORE_SERIAL_ON, command, &MainWindowMessages);
   }
-  ApplyIgnoreSerialSetting(IsMainBoxChecked(IDX_IGNORE_SERIAL));
 }
 
 // Who each record is, to tell whether a re-read inventory still matches
@@ -88,7 +95,7 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
 }
 
 static void OnApply() {
-  WriteAllSettings();
+  WriteAllSettings("Apply");
   ClearDeviceControls();
 
   uint32_t beforeCount = Inventory.count;
@@ -114,7 +121,7 @@ static void OnApply() {
 }
 
 static void OnOk() {
-  WriteAllSettings();
+  WriteAllSettings("OK");
   if (ReloadDriver() != FT_OK) {
     ShowReloadFailed();
     return;

@@ -129,6 +129,8 @@ void ShowOpenPortCount() {
   SetWindowTextA(MainControl(IDE_STATUS), text);
 }
 
+bool IgnoreSerialAsRead() { return IgnoreSerialChecked; }
+
 void ShowIgnoreSerialSetting() {
   SendMessageA(MainControl(IDX_IGNORE_SERIAL), BM_SETCHECK,
                ReadIgnoreSerialSetting(&IgnoreSerialChecked) ? 1 : 0, 0);

@@ -36,6 +36,8 @@ void ClearDeviceControls();
 void AddDeviceRows();
 void ShowOpenPortCount();
 void ShowIgnoreSerialSetting();
+// The option's state as last read from the registry.
+bool IgnoreSerialAsRead();
 // The record index a list row stands for; -1 for no row.
 int DeviceOfRow(int row);
 // The record index of the list's selected row; -1 for none.

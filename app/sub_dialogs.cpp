@@ -16,8 +16,16 @@ void ShowDialogFailed() {
   MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
 }
 
+// The selected record as its settings were read: what the sub-dialogs'
+// writes compare with. None only when memory ran out at the read.
+static DeviceRecord* SelectedAsRead() {
+  return Inventory.AsRead && SelectedRecord() ? &Inventory.AsRead[SelectedIndex] : nullptr;
+}
+
 static void RunBaudRateMapping(DeviceRecord* record) {
-  if (!ShowBaudRateMappingDialog(MainWindow, record, &MainWindowMessages)) ShowDialogFailed();
+  DeviceRecord* asRead = SelectedAsRead();
+  if (!asRead || !ShowBaudRateMappingDialog(MainWindow, record, asRead, &MainWindowMessages))
+    ShowDialogFailed();
   // The record may hold another alias table now: show it afresh.
   ShowOpenPortCount();
   ShowIgnoreSerialSetting();
@@ -26,7 +34,9 @@ static void RunBaudRateMapping(DeviceRecord* record) {
 }
 
 static void RunBufferedWrites(DeviceRecord* record) {
-  if (!ShowBufferedWritesDialog(MainWindow, record, &MainWindowMessages)) ShowDialogFailed();
+  DeviceRecord* asRead = SelectedAsRead();
+  if (!asRead || !ShowBufferedWritesDialog(MainWindow, record, asRead, &MainWindowMessages))
+    ShowDialogFailed();
 }
 
 static void RunRenameComPort(DeviceRecord* record) {

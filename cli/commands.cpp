@@ -7,11 +7,16 @@
 #include <algorithm>
 #include <set>
 
+#include "cli/history.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/settings.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
+#include "comdb/rename.h"
+#include "devices/change_set.h"
+#include "platform/writer_lock.h"
+#include "configfile/config_codec.h"
 #include "configfile/config_file.h"
 #include "devices/device_keys.h"
 #include "devices/device_properties.h"
@@ -34,7 +39,7 @@ int Selected(const CommandLine& line, const Machine& machine, std::vector<uint32
 
 int RunList(const CommandLine& line, Outcome* outcome) {
   Machine machine;
-  LoadMachine(&machine, READ_PORT_NAMES, outcome);
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
   if (line.AttachedOnly && !machine.AttachedKnown)
     return Refuse(outcome, EXIT_FAILED,
                   "FTD2XX.dll could not be loaded: which adapters are attached cannot be known");
@@ -47,7 +52,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
     if (line.AttachedOnly && attached != 1) continue;
     const DeviceRecord* live = AttachedRecord(machine, record);
     Json port = PortObject(record, attached);
-    port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & 1) != 0);
+    port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & DEVICE_FLAG_OPENED) != 0);
     port["description"] = live ? Utf8(live->Description) : std::string();
     outcome->Document["ports"].push_back(port);
     outcome->Lines.push_back(Pad(PortNameOf(record), 8) + Pad(SerialOf(record), 14) +
@@ -57,7 +62,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
                                               : "no",
                                  10) +
                              Pad(attached < 0                ? "-"
-                                 : live && (live->Flags & 1) ? "yes"
+                                 : live && (live->Flags & DEVICE_FLAG_OPENED) ? "yes"
                                                              : "no",
                                  6) +
                              (live ? live->Description : ""));
@@ -67,7 +72,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
 
 int RunShow(const CommandLine& line, Outcome* outcome) {
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
   for (uint32_t i : indexes) {
@@ -92,25 +97,25 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
   return Finish(outcome);
 }
 
-// Brings every selected port to what change() makes of its record; with
-// named, only those settings count.
+// Brings every selected port to what change() makes of its record, as one
+// change set; with named, only those settings count.
 template <typename ChangeFn>
 int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change,
                 const std::vector<const SettingSpec*>* named = nullptr) {
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
-  DeviceSetHolder devices;
+  std::vector<PortChange> ports;
   for (uint32_t i : indexes) {
-    DeviceRecord* record = &machine.Registered.Records[i];
-    DeviceRecord desired = *record;
-    if (!change(&desired, outcome)) return Finish(outcome);
-    Json port = PortObject(*record, AttachedState(machine, *record));
-    port["changes"] = Json::array();
-    ApplyChanges(record, desired, &devices, outcome, &port, named);
-    outcome->Document["ports"].push_back(port);
+    const DeviceRecord& record = machine.Registered.Records[i];
+    PortChange port = {i, record, named, PortObject(record, AttachedState(machine, record))};
+    if (!change(&port.Desired, outcome)) return Finish(outcome);
+    port.Port["changes"] = Json::array();
+    ports.push_back(port);
   }
+  ApplyPortChanges(&machine, &ports, line.Text, outcome);
+  for (PortChange& port : ports) outcome->Document["ports"].push_back(port.Port);
   ReloadAfterWrites(line, outcome);
   return Finish(outcome);
 }
@@ -179,16 +184,18 @@ int RunLoad(const CommandLine& line, Outcome* outcome) {
   DeviceRecord scratch = {};
   if (!ReadConfigurationFile(file.c_str(), &scratch, &keep))
     return Refuse(outcome, EXIT_BAD_INPUT, file + ": " + problem);
-  Reporter reporter = OutcomeReporter(outcome);
+  // Every port gets that one content: the file is not read again.
+  unsigned char image[CONFIG_FILE_SIZE];
+  EncodeConfigFile(&scratch, image);
   return ChangePorts(line, outcome, [&](DeviceRecord* record, Outcome*) {
-    return ReadConfigurationFile(file.c_str(), record, &reporter);
+    return DecodeConfigFile(image, sizeof image, record);
   });
 }
 
 int RunSave(const CommandLine& line, Outcome* outcome) {
   if (line.Arguments.size() != 1) return Refuse(outcome, EXIT_BAD_INPUT, "save needs PORT FILE");
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
   if (indexes.size() != 1)
@@ -212,7 +219,7 @@ int RunRename(const CommandLine& line, Outcome* outcome) {
   if (number < 1 || number > COMDB_MAX_NUMBER)
     return Refuse(outcome, EXIT_BAD_INPUT, "rename takes PORT COMn, n from 1 to 256");
   Machine machine;
-  LoadMachine(&machine, READ_PORT_NAMES, outcome);
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
   if (indexes.size() != 1)
@@ -221,7 +228,7 @@ int RunRename(const CommandLine& line, Outcome* outcome) {
   Json port = PortObject(record, AttachedState(machine, record));
   port["changes"] = Json::array();
   std::string reason;
-  if (RenamePort(&machine, indexes[0], number, line.Force, outcome, &port, &reason))
+  if (RenamePort(&machine, indexes[0], number, line.Force, line.Text, outcome, &port, &reason))
     return Refuse(outcome, EXIT_BAD_INPUT, reason);
   outcome->Document["ports"].push_back(port);
   ReloadAfterWrites(line, outcome);
@@ -246,11 +253,8 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
   outcome->Document["ignoreSerial"] = on;
   outcome->Document["changes"] = Json::array();
   if (on == current) return Finish(outcome);
-  if (!line.Check && !ApplyIgnoreSerialSetting(on)) {
+  if (!line.Check && !WriteIgnoreSerialOption(on, line.Text, outcome)) {
     outcome->Document["ignoreSerial"] = current;
-    AddError(outcome, "cannot write the ignore-serial-number values", "", "",
-             "IgnoreHWSerNum04036001", "SYSTEM\\CurrentControlSet\\Control\\UsbFlags",
-             ERROR_ACCESS_DENIED);
     return Finish(outcome);
   }
   outcome->Changed = true;
@@ -302,7 +306,7 @@ Json StaleObject(const Machine& machine, const DeviceRecord& record) {
 
 int RunStale(const CommandLine& line, Outcome* outcome) {
   Machine machine;
-  LoadMachine(&machine, READ_PORT_NAMES, outcome);
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
   std::vector<uint32_t> stale;
   CommandLine all = line;
   all.Port = "all";
@@ -318,33 +322,47 @@ int RunStale(const CommandLine& line, Outcome* outcome) {
 
 int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
   Machine machine;
-  LoadMachine(&machine, READ_PORT_NAMES, outcome);
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
   std::vector<uint32_t> stale;
   if (int code = StaleDevices(line, machine, &stale, outcome)) return code;
   if (stale.empty()) return Finish(outcome);
-  DeviceSetHolder devices;
   std::vector<bool> removed(machine.Registered.count, false);
+  Reporter reporter = OutcomeReporter(outcome);
+  WriterLock lock = {nullptr};
+  if (!line.Check && !TakeWriterLock(&reporter, &lock)) return Finish(outcome);
+  // The removals first; then only the numbers of devices really removed,
+  // and that no remaining device holds, are freed.
+  ChangeSet removals;
+  removals.Command = line.Text;
   for (uint32_t i : stale) {
     const DeviceRecord& record = machine.Registered.Records[i];
-    Json port = StaleObject(machine, record);
-    if (!line.Check) {
-      DeviceSet* set = devices.Get();
-      LONG rc = set ? RemoveDeviceInstance(set, &record) : (LONG)devices.Error;
-      if (rc != ERROR_SUCCESS) {
-        char path[DEVICE_KEY_PATH_SIZE];
-        FormatDeviceKeyPath(path, sizeof path, &record, DEVICE_INSTANCE_KEY);
-        AddDeviceError(outcome, record, "cannot remove the device instance: not removed", "", path,
-                       (unsigned long)rc);
-        continue;
-      }
-    }
+    ValueChange change;
+    change.Kind = CHANGE_REMOVE_DEVICE;
+    change.Port = PortNameOf(record);
+    change.Serial = SerialOf(record);
+    char path[DEVICE_KEY_PATH_SIZE];
+    FormatDeviceKeyPath(path, sizeof path, &record, DEVICE_INSTANCE_KEY);
+    change.Key = path;
+    change.Device = record;
+    change.Group = (int)removals.Changes.size();
+    removals.Changes.push_back(change);
+  }
+  if (!line.Check) CommitChangeSet(&removals, &reporter);
+  for (size_t k = 0; k < stale.size(); ++k) {
+    uint32_t i = stale[k];
+    const DeviceRecord& record = machine.Registered.Records[i];
+    if (!line.Check && !removals.Changes[k].Written) continue;
     removed[i] = true;
     outcome->Changed = true;
+    Json port = StaleObject(machine, record);
     port["removed"] = true;
     outcome->Document["ports"].push_back(port);
     outcome->Lines.push_back(ShownName(record) + "  removed  " + SerialOf(record));
   }
-  // Only numbers a removed device held, and that no remaining device holds.
+  for (const FailedChange& failed : removals.Failed)
+    AddDeviceError(outcome, removals.Changes[failed.Index].Device,
+                   "cannot remove the device instance: not removed", "",
+                   removals.Changes[failed.Index].Key, failed.Error);
   std::set<int> inUse = NumbersInUse(machine, removed);
   std::vector<int> release;
   for (uint32_t i = 0; i < machine.Registered.count; ++i) {
@@ -357,10 +375,18 @@ int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
   for (int n : release) freed.push_back("COM" + std::to_string(n));
   outcome->Document["freed"] = freed;
   if (!release.empty() && !line.Check) {
-    Reporter reporter = OutcomeReporter(outcome);
-    if (!ChangeComDb(nullptr, 0, release.data(), (int)release.size(), &reporter))
+    ChangeSet comDb;
+    comDb.Command = line.Text;
+    bool planned = true;
+    for (int n : release) planned = planned && PlanComDbChange(&comDb, 0, n, 0, &reporter);
+    if (!planned || !CommitChangeSet(&comDb, &reporter)) {
+      for (const FailedChange& failed : comDb.Failed)
+        AddError(outcome, "cannot free the numbers in ComDB", "", "", "ComDB",
+                 comDb.Changes[failed.Index].Key, failed.Error);
       outcome->Document["freed"] = Json::array();
+    }
   }
+  ReleaseWriterLock(&lock);
   ReloadAfterWrites(line, outcome);
   return Finish(outcome);
 }
@@ -379,6 +405,8 @@ const CommandSpec Commands[] = {
     {"reload", RunReload, true},
     {"stale", RunStale, false},
     {"remove-stale", RunRemoveStale, true},
+    {"history", RunHistory, false},
+    {"undo", RunUndo, true},
 };
 const int CommandCount = sizeof Commands / sizeof Commands[0];
 
@@ -395,6 +423,7 @@ int RunCommand(const CommandLine& line) {
     // ignore-serial without on/off only reads; dsc set writes.
     bool writes = (command.Writes || (line.Command == "dsc" && line.Port == "set")) &&
                   !line.Check && !(line.Command == "ignore-serial" && line.Arguments.empty());
+    SetWriterLockWait((DWORD)(line.WaitSeconds * 1000));
     if (writes && !IsAdministrator())
       return Refuse(&outcome, EXIT_NOT_ALLOWED,
                     "'" + line.Command +

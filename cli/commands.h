@@ -8,6 +8,8 @@
 
 struct CommandLine {
   std::string Command;
+  std::string Text;  // the command line as given, less the program: the journal's "command"
+  double WaitSeconds = 10;  // --wait: how long a writer waits for another to finish
   std::string Port;
   std::vector<std::string> Arguments;  // NAME=VALUE…, FILE, a preset, COMn, on/off
   std::string ProfileFile;             // export --profile

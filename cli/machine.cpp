@@ -35,8 +35,7 @@ int NoteListingReport(void* context, const Report* report) {
 
 }  // namespace
 
-void LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
-  (void)outcome;
+bool LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
   ListingReports notes = {false};
   Reporter listing = {NoteListingReport, &notes};
 
@@ -46,9 +45,21 @@ void LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
   machine->AttachedKnown = !notes.LibraryMissing;
   SortRecordsBySerial(&machine->Attached);
 
-  HKEY ftdibus;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
-    return;  // no driver installed: no registered device
+  HKEY ftdibus = nullptr;
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus);
+  if (rc == ERROR_FILE_NOT_FOUND) return true;  // no driver installed: no registered device
+  DWORD subkeys = 0;
+  if (rc == ERROR_SUCCESS)
+    rc = RegQueryInfoKeyA(ftdibus, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr);
+  // A tree we cannot read is no empty machine: an engine would take it
+  // for compliant and never remediate.
+  if (rc != ERROR_SUCCESS) {
+    if (ftdibus) RegCloseKey(ftdibus);
+    AddError(outcome, "cannot read the driver's device list", "", "", "", FtdibusKeyPath,
+             (unsigned long)rc);
+    return false;
+  }
   machine->Registered.ShowDisconnected = true;
   ListRegisteredDevices(&machine->Registered, ftdibus, &listing);
   RegCloseKey(ftdibus);
@@ -63,6 +74,7 @@ void LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
       ReadBufferedWriteValues(record);
     }
   }
+  return true;
 }
 
 const DeviceRecord* AttachedRecord(const Machine& machine, const DeviceRecord& record) {

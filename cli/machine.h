@@ -25,8 +25,10 @@ struct Machine {
 };
 
 // Lists the registered devices, reads what depth asks for and asks the D2XX
-// library which are attached. Errors go to the outcome.
-void LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome);
+// library which are attached. False (with the error in the outcome) when
+// the driver's FTDIBUS key exists but cannot be read: no command may take
+// that for a machine without ports.
+bool LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome);
 
 // 1 attached, 0 not, -1 unknown.
 int AttachedState(const Machine& machine, const DeviceRecord& record);

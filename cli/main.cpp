@@ -98,6 +98,9 @@ int Run(int argc, char** argv) {
                "record it");
   app.add_flag("--allow-writable-profile", line.AllowWritableProfile,
                "apply a profile file that others than SYSTEM and Administrators may change");
+  app.add_option("--wait", line.WaitSeconds,
+                 "seconds to wait while another Portmeld program writes (default 10)")
+      ->check(CLI::Range(0.0, 86400.0));
 
   auto command = [&](const char* name, const char* description) {
     CLI::App* sub = app.add_subcommand(name, description);
@@ -197,6 +200,7 @@ int Run(int argc, char** argv) {
     }
     std::vector<std::string> arguments = Arguments(argc, argv);
     app.parse(arguments);
+    for (int i = 1; i < argc; ++i) line.Text += (i > 1 ? " " : "") + std::string(argv[i]);
   } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e);
   } catch (const CLI::ParseError& e) {

@@ -128,12 +128,20 @@ int Finish(Outcome* outcome) {
 // Called from the core, which is built without exceptions: nothing may
 // leave this function as one.
 static int RecordReport(void* context, const Report* report) {
+  // A change the journal cannot record is not written: the console has no
+  // one to ask (--no-journal writes without).
+  bool journal = report->Operation == REPORT_JOURNAL;
   try {
-    AddError(static_cast<Outcome*>(context), report->Text, report->Port, report->Serial,
-             report->Value, report->Key, report->Error);
+    AddError(static_cast<Outcome*>(context),
+             journal ? std::string("the change journal cannot be written, so nothing was "
+                                   "(--no-journal writes without it)")
+                     : std::string(report->Text),
+             report->Port, report->Serial, report->Value, report->Key, report->Error);
+    // Not "not allowed": the journal is ours, not a key that refused.
+    if (journal) static_cast<Outcome*>(context)->Denied = false;
   } catch (...) {
   }
-  return IDOK;
+  return journal ? IDCANCEL : IDOK;
 }
 
 Reporter OutcomeReporter(Outcome* outcome) { return {RecordReport, outcome}; }

@@ -10,8 +10,13 @@
 
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
+#include "comdb/rename.h"
+#include "devices/device_changes.h"
+#include "platform/writer_lock.h"
 #include "devices/device_keys.h"
 #include "devices/ports.h"
+#include "devices/registry_paths.h"
+#include "devices/settings_store.h"
 #include "devices/settings_rules.h"
 
 Json JsonValue(const SettingSpec& definition, const SettingValue& value) {
@@ -52,29 +57,6 @@ std::vector<Change> Differences(const DeviceRecord& before, const DeviceRecord& 
   return changes;
 }
 
-// Writes one registry value of the record. ERROR_SUCCESS or the error.
-static LONG WriteValue(HKEY parameters, DeviceSet* devices, const DeviceRecord& record,
-                       SettingValueName name) {
-  const char* valueName = SettingValueNames[name];
-  switch (name) {
-    case VALUE_CONFIG_DATA:
-      return RegSetValueExA(parameters, valueName, 0, REG_BINARY, record.ConfigData,
-                            CONFIG_DATA_SIZE);
-    case VALUE_UPPER_FILTERS:
-      return IsSerialEnumeratorOn(record.UpperFilters)
-                 ? SetDeviceUpperFilters(devices, &record, SerenumUpperFilters, UPPER_FILTERS_SIZE)
-                 : SetDeviceUpperFilters(devices, &record, nullptr, 0);
-    default:
-      for (const SettingSpec& definition : Settings)
-        if (definition.Kind == SETTING_NUMBER && definition.Value == name) {
-          DWORD number = record.*definition.Field;
-          return RegSetValueExA(parameters, valueName, 0, REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&number), sizeof number);
-        }
-      return ERROR_INVALID_PARAMETER;
-  }
-}
-
 DeviceSet* DeviceSetHolder::Get() {
   if (!Tried) {
     Tried = true;
@@ -85,89 +67,95 @@ DeviceSet* DeviceSetHolder::Get() {
 
 DeviceSetHolder::~DeviceSetHolder() { CloseDeviceSet(&Set); }
 
-// The record's fields behind one registry value, taken from another record.
-static void CopyValue(const DeviceRecord& from, SettingValueName name, DeviceRecord* to) {
-  const uint32_t filterBits = KNOWN_UPPER_FILTERS | READ_UPPER_FILTERS;
-  switch (name) {
-    case VALUE_CONFIG_DATA:
-      memcpy(to->ConfigData, from.ConfigData, CONFIG_DATA_SIZE);
-      to->KnownSettings |= KNOWN_CONFIG_DATA;
-      return;
-    case VALUE_UPPER_FILTERS:
-      memcpy(to->UpperFilters, from.UpperFilters, UPPER_FILTERS_SIZE);
-      to->KnownSettings = (to->KnownSettings & ~filterBits) | (from.KnownSettings & filterBits);
-      return;
-    default:
-      for (const SettingSpec& definition : Settings)
-        if (definition.Kind == SETTING_NUMBER && definition.Value == name) {
-          to->*definition.Field = from.*definition.Field;
-          to->KnownSettings |= definition.Known;
+// The differences of one port that count: those the command or profile
+// named, or every one.
+static std::vector<Change> CountedDifferences(const DeviceRecord& record, const PortChange& port) {
+  std::vector<Change> changes = Differences(record, port.Desired);
+  if (!port.Named) return changes;
+  std::vector<Change> asked;
+  for (const Change& change : changes)
+    if (std::find(port.Named->begin(), port.Named->end(), change.Definition) != port.Named->end())
+      asked.push_back(change);
+  return asked;
+}
+
+void ApplyPortChanges(Machine* machine, std::vector<PortChange>* ports, const std::string& command,
+                      Outcome* outcome) {
+  std::vector<std::vector<Change>> differences;
+  bool any = false;
+  for (const PortChange& port : *ports) {
+    differences.push_back(CountedDifferences(machine->Registered.Records[port.Index], port));
+    any = any || !differences.back().empty();
+  }
+  // Per port, the values not written.
+  std::vector<std::vector<bool>> failed(ports->size(), std::vector<bool>(VALUE_NAME_COUNT, false));
+  if (!outcome->CheckOnly && any) {
+    Reporter reporter = OutcomeReporter(outcome);
+    WriterLock lock;
+    if (!TakeWriterLock(&reporter, &lock)) {
+      for (std::vector<bool>& values : failed) values.assign(VALUE_NAME_COUNT, true);
+    } else {
+      ChangeSet set;
+      set.Command = command;
+      std::vector<size_t> owner;  // the port of each change
+      for (size_t k = 0; k < ports->size(); ++k) {
+        if (differences[k].empty()) continue;
+        size_t first = set.Changes.size();
+        PlanDeviceChanges(&set, &machine->Registered.Records[(*ports)[k].Index],
+                          &(*ports)[k].Desired, THROUGH_SETUPAPI, 0);
+        // Each value on its own: one refused value keeps no other from
+        // being written.
+        for (size_t j = first; j < set.Changes.size(); ++j) {
+          set.Changes[j].Group = (int)j;
+          owner.push_back(k);
         }
-      return;
+      }
+      CommitChangeSet(&set, &reporter);
+      ReleaseWriterLock(&lock);
+      for (size_t j = 0; j < set.Changes.size(); ++j) {
+        const ValueChange& change = set.Changes[j];
+        DeviceRecord* record = &machine->Registered.Records[(*ports)[owner[j]].Index];
+        DriverValueId value = DriverValueNamed(change.Value);
+        if (change.Written) {
+          AdoptWrittenChange(change, record);
+        } else if (value != VALUE_NAME_COUNT) {
+          failed[owner[j]][value] = true;
+        }
+      }
+      for (const FailedChange& failure : set.Failed) {
+        const ValueChange& change = set.Changes[failure.Index];
+        AddDeviceError(outcome, machine->Registered.Records[(*ports)[owner[failure.Index]].Index],
+                       "cannot write " + change.Value + ": not written", change.Value, change.Key,
+                       failure.Error);
+      }
+    }
+  }
+  for (size_t k = 0; k < ports->size(); ++k) {
+    PortChange& port = (*ports)[k];
+    const DeviceRecord& record = machine->Registered.Records[port.Index];
+    for (const Change& change : differences[k]) {
+      if (failed[k][change.Definition->Value]) continue;
+      outcome->Changed = true;
+      Json entry = Json::object();
+      entry["setting"] = change.Definition->Name;
+      entry["from"] = JsonValue(*change.Definition, change.From);
+      entry["to"] = JsonValue(*change.Definition, change.To);
+      port.Port["changes"].push_back(entry);
+      outcome->Lines.push_back(ShownName(record) + "  " + change.Definition->Name + "  " +
+                               FormatSettingValue(*change.Definition, change.From) + " -> " +
+                               FormatSettingValue(*change.Definition, change.To));
+    }
   }
 }
 
-void ApplyChanges(DeviceRecord* record, const DeviceRecord& desired, DeviceSetHolder* devices,
-                  Outcome* outcome, Json* port, const std::vector<const SettingSpec*>* named) {
-  std::vector<Change> changes = Differences(*record, desired);
-  if (named) {
-    std::vector<Change> asked;
-    for (const Change& change : changes)
-      if (std::find(named->begin(), named->end(), change.Definition) != named->end())
-        asked.push_back(change);
-    changes.swap(asked);
-  }
-  bool touched[VALUE_NAME_COUNT] = {};
-  for (const Change& change : changes) touched[change.Definition->Value] = true;
-
-  bool failed[VALUE_NAME_COUNT] = {};
-  if (!outcome->CheckOnly && !changes.empty()) {
-    char path[DEVICE_KEY_PATH_SIZE];
-    FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_PARAMETERS_KEY);
-    HKEY parameters = nullptr;
-    LONG opened = OpenDeviceKey(&desired, DEVICE_PARAMETERS_KEY, KEY_SET_VALUE, &parameters);
-    for (int name = 0; name < VALUE_NAME_COUNT; ++name) {
-      if (!touched[name]) continue;
-      LONG rc;
-      std::string key = path;
-      if (name == VALUE_UPPER_FILTERS) {
-        DeviceSet* set = devices->Get();
-        rc = set ? WriteValue(nullptr, set, desired, VALUE_UPPER_FILTERS) : (LONG)devices->Error;
-        FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_INSTANCE_KEY);
-        key = path;
-        FormatDeviceKeyPath(path, sizeof path, &desired, DEVICE_PARAMETERS_KEY);
-      } else {
-        rc = opened == ERROR_SUCCESS
-                 ? WriteValue(parameters, nullptr, desired, (SettingValueName)name)
-                 : opened;
-      }
-      if (rc != ERROR_SUCCESS) {
-        failed[name] = true;
-        AddDeviceError(outcome, desired,
-                       std::string("cannot write ") + SettingValueNames[name] + ": not written",
-                       SettingValueNames[name], key, (unsigned long)rc);
-      }
-    }
-    if (parameters) RegCloseKey(parameters);
-  }
-
-  for (const Change& change : changes) {
-    if (failed[change.Definition->Value]) continue;
-    outcome->Changed = true;
-    Json entry = Json::object();
-    entry["setting"] = change.Definition->Name;
-    entry["from"] = JsonValue(*change.Definition, change.From);
-    entry["to"] = JsonValue(*change.Definition, change.To);
-    (*port)["changes"].push_back(entry);
-    outcome->Lines.push_back(ShownName(desired) + "  " + change.Definition->Name + "  " +
-                             FormatSettingValue(*change.Definition, change.From) + " -> " +
-                             FormatSettingValue(*change.Definition, change.To));
-  }
-  // What was written is what the registry holds now; a value that failed
-  // keeps what was read.
-  if (outcome->CheckOnly) return;
-  for (int name = 0; name < VALUE_NAME_COUNT; ++name)
-    if (touched[name] && !failed[name]) CopyValue(desired, (SettingValueName)name, record);
+bool WriteIgnoreSerialOption(bool on, const std::string& command, Outcome* outcome) {
+  Reporter reporter = OutcomeReporter(outcome);
+  DWORD rc = WriteIgnoreSerial(on, command.c_str(), &reporter);
+  if (rc == ERROR_SUCCESS) return true;
+  if (rc != WAIT_TIMEOUT && rc != ERROR_CANCELLED)
+    AddError(outcome, "cannot write the ignore-serial-number values", "", "",
+             "IgnoreHWSerNum04036001", UsbFlagsKeyPath, rc);
+  return false;
 }
 
 void ReloadAfterWrites(const CommandLine& line, Outcome* outcome) {
@@ -194,8 +182,8 @@ std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skip
   return numbers;
 }
 
-int RenamePort(Machine* machine, uint32_t index, int number, bool force, Outcome* outcome,
-               Json* port, std::string* reason) {
+int RenamePort(Machine* machine, uint32_t index, int number, bool force,
+               const std::string& command, Outcome* outcome, Json* port, std::string* reason) {
   std::string newName = "COM" + std::to_string(number);
   DeviceRecord* record = &machine->Registered.Records[index];
   std::string oldName = PortNameOf(*record);
@@ -218,38 +206,9 @@ int RenamePort(Machine* machine, uint32_t index, int number, bool force, Outcome
     return EXIT_BAD_INPUT;
   }
 
-  if (!outcome->CheckOnly) {
-    HKEY parameters;
-    LONG rc = OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_SET_VALUE, &parameters);
-    if (rc == ERROR_SUCCESS) {
-      rc =
-          RegSetValueExA(parameters, "PortName", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(newName.c_str()), (DWORD)newName.size() + 1);
-      RegCloseKey(parameters);
-    }
-    char path[DEVICE_KEY_PATH_SIZE];
-    if (rc != ERROR_SUCCESS) {
-      // Without the new PortName the port keeps its number: nothing else is written.
-      FormatDeviceKeyPath(path, sizeof path, record, DEVICE_PARAMETERS_KEY);
-      AddDeviceError(outcome, *record, "cannot write PortName: the port keeps " + oldName,
-                     "PortName", path, (unsigned long)rc);
-      return EXIT_DONE;
-    }
-    DeviceSetHolder devices;
-    std::string friendly = "USB Serial Port (" + newName + ")";
-    DeviceSet* set = devices.Get();
-    rc = set ? SetDeviceFriendlyName(set, record, friendly.c_str()) : (LONG)devices.Error;
-    if (rc != ERROR_SUCCESS) {
-      FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY);
-      AddDeviceError(outcome, *record, "PortName written, but not FriendlyName", "FriendlyName",
-                     path, (unsigned long)rc);
-    }
-    // The old number is freed only when no other device holds it.
-    bool oldShared = NumbersInUse(*machine, self).count(oldNumber) > 0;
-    int release[1] = {oldNumber};
-    ChangeComDb(&number, 1, release, oldNumber > 0 && !oldShared ? 1 : 0, &reporter);
-    snprintf(record->PortName, PORT_NAME_SIZE, "%s", newName.c_str());
-  }
+  if (!outcome->CheckOnly &&
+      RenameDevice(record, number, THROUGH_SETUPAPI, command.c_str(), &reporter) != ERROR_SUCCESS)
+    return EXIT_DONE;  // reported; every step done was put back
   outcome->Changed = true;
   Json entry = Json::object();
   entry["setting"] = "port";

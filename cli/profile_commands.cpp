@@ -1,6 +1,8 @@
 // The commands that fleet engines run: test and apply a profile, export the
 // ports as a profile or a .reg file, and the DSC resource's get, set, test.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 
 #include <string>
@@ -105,7 +107,8 @@ std::string OnOff(bool on) { return on ? "on" : "off"; }
 
 // Compares the machine with the profile and, unless only testing, writes
 // the differences. Returns the outcome's exit code.
-void Enforce(Machine* machine, const Profile& profile, bool write, Outcome* outcome) {
+void Enforce(Machine* machine, const Profile& profile, bool write, const std::string& command,
+             Outcome* outcome) {
   ProfilePlan plan = PlanProfile(*machine, profile);
   outcome->Document["unmatchedRules"] = plan.UnmatchedRules;
   for (int rule : plan.UnmatchedRules)
@@ -115,32 +118,35 @@ void Enforce(Machine* machine, const Profile& profile, bool write, Outcome* outc
     bool current = false;
     ReadIgnoreSerialSetting(&current);
     if (current != profile.IgnoreSerial) {
-      bool written = !write || ApplyIgnoreSerialSetting(profile.IgnoreSerial);
-      if (written) {
+      if (!write || WriteIgnoreSerialOption(profile.IgnoreSerial, command, outcome)) {
         outcome->Changed = true;
         outcome->Document["changes"].push_back(
             {{"setting", "ignoreSerial"}, {"from", current}, {"to", profile.IgnoreSerial}});
         outcome->Lines.push_back("machine  ignoreSerial  " + OnOff(current) + " -> " +
                                  OnOff(profile.IgnoreSerial));
-      } else {
-        AddError(outcome, "cannot write the ignore-serial-number values", "", "",
-                 "IgnoreHWSerNum04036001", "SYSTEM\\CurrentControlSet\\Control\\UsbFlags",
-                 ERROR_ACCESS_DENIED);
       }
     }
   }
-  DeviceSetHolder devices;
-  for (PortPlan& plan_port : plan.Ports) {
-    DeviceRecord* record = &machine->Registered.Records[plan_port.Index];
-    Json port = PortObject(*record, AttachedState(*machine, *record));
-    port["changes"] = Json::array();
-    ApplyChanges(record, plan_port.Desired, &devices, outcome, &port, &plan_port.Named);
-    if (plan_port.ComNumber) {
+  // The settings of every port as one change, then each number asked for.
+  std::vector<PortChange> ports;
+  for (PortPlan& planned : plan.Ports) {
+    const DeviceRecord& record = machine->Registered.Records[planned.Index];
+    PortChange port = {planned.Index, planned.Desired, &planned.Named,
+                       PortObject(record, AttachedState(*machine, record))};
+    port.Port["changes"] = Json::array();
+    ports.push_back(port);
+  }
+  ApplyPortChanges(machine, &ports, command, outcome);
+  for (size_t k = 0; k < ports.size(); ++k) {
+    const PortPlan& planned = plan.Ports[k];
+    Json& port = ports[k].Port;
+    DeviceRecord* record = &machine->Registered.Records[planned.Index];
+    if (planned.ComNumber) {
       std::string reason;
       // A profile never takes a number in use: that would need --force. A
       // test still lists the difference: the port is not as it should be.
-      if (RenamePort(machine, plan_port.Index, plan_port.ComNumber, outcome->CheckOnly, outcome,
-                     &port, &reason) != EXIT_DONE)
+      if (RenamePort(machine, planned.Index, planned.ComNumber, outcome->CheckOnly, command,
+                     outcome, &port, &reason) != EXIT_DONE)
         AddDeviceError(outcome, *record, reason, "PortName", "", ERROR_ALREADY_EXISTS);
     }
     if (!port["changes"].empty()) outcome->Document["ports"].push_back(port);
@@ -155,10 +161,10 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   int code;
   if (!LoadProfile(line.Port, PROFILE_FILE, &profile, outcome, &code)) return code;
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   if (testOnly) outcome->CheckOnly = true;
   bool write = !outcome->CheckOnly;
-  Enforce(&machine, profile, write, outcome);
+  Enforce(&machine, profile, write, line.Text, outcome);
   if (write) {
     outcome->Document["compliant"] = !outcome->Failed;
     ReloadAfterWrites(line, outcome);
@@ -228,9 +234,11 @@ void AppendRegKey(std::wstring* out, const DeviceRecord& record) {
   HKEY key;
   if (OpenDeviceKey(&record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return;
   for (int name = 0; name < VALUE_NAME_COUNT; ++name) {
-    if (name == VALUE_UPPER_FILTERS) continue;  // not a Device Parameters value
+    // Device Parameters values only, and no PortName: COM numbers belong to
+    // each machine's ComDB.
+    if (DriverValues[name].Key != DEVICE_PARAMETERS_KEY || name == VALUE_PORT_NAME) continue;
     wchar_t wide[64];
-    MultiByteToWideChar(CP_ACP, 0, SettingValueNames[name], -1, wide, 64);
+    MultiByteToWideChar(CP_ACP, 0, DriverValues[name].Name, -1, wide, 64);
     DWORD type = 0, size = 0;
     if (RegQueryValueExW(key, wide, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
     std::vector<unsigned char> data(size ? size : 1);
@@ -244,6 +252,12 @@ void AppendRegKey(std::wstring* out, const DeviceRecord& record) {
 bool WriteTextFile(const std::string& path, const void* data, size_t size) {
   FILE* file = path == "-" ? stdout : fopen(path.c_str(), "wb");
   if (!file) return false;
+  // Byte for byte as a file gets it: in text mode every line feed of a
+  // UTF-16 .reg file would gain a carriage return, and reg import fails.
+  if (file == stdout) {
+    fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+  }
   bool ok = fwrite(data, 1, size, file) == size;
   if (file != stdout)
     ok = fclose(file) == 0 && ok;
@@ -257,7 +271,7 @@ int RunExport(const CommandLine& line, Outcome* outcome) {
   if (asProfile == asReg)
     return Refuse(outcome, EXIT_BAD_INPUT, "export takes one of --profile FILE or --reg FILE");
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   std::string reason;
   int code = SelectPorts(machine, line.Port, line.VidPid, &indexes, &reason);
@@ -334,11 +348,11 @@ int RunDsc(const CommandLine& line, Outcome* outcome) {
   int code;
   if (!LoadProfile("-", PROFILE_DSC, &profile, outcome, &code)) return code;
   Machine machine;
-  LoadMachine(&machine, READ_SETTINGS, outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   Json inDesiredState = nullptr;
   if (operation != "get") {
     outcome->CheckOnly = operation == "test";
-    Enforce(&machine, profile, operation == "set", outcome);
+    Enforce(&machine, profile, operation == "set", line.Text, outcome);
     if (operation == "test") inDesiredState = !outcome->Changed;
     if (operation == "set") {
       CommandLine reload = line;

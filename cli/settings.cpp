@@ -14,7 +14,7 @@ constexpr NumberFieldRange WriteBufferThresholdRange = {1, 20};
 constexpr NumberFieldRange WriteLatencyRange = {1, 16};
 constexpr OptionBit NoBit = {0, 0};
 
-SettingSpec Number(const char* name, SettingValueName value, uint32_t DeviceRecord::*field,
+SettingSpec Number(const char* name, DriverValueId value, uint32_t DeviceRecord::*field,
                    NumberFieldRange range, uint32_t known) {
   return {name, SETTING_NUMBER, value, field, range, known, NoBit, 0};
 }
@@ -76,9 +76,6 @@ const SettingSpec Settings[SETTING_COUNT] = {
     Alias("baudAlias.14400", 15),
 };
 
-const char* const SettingValueNames[VALUE_NAME_COUNT] = {
-    "MinReadTimeout", "MinWriteTimeout", "PollingPeriod",        "LatencyTimer", "ConfigData",
-    "UpperFilters",   "WriteBufferSize", "WriteBufferThreshold", "WriteLatency"};
 
 const SettingSpec* FindSetting(const std::string& name) {
   for (const SettingSpec& definition : Settings)

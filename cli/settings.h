@@ -9,6 +9,7 @@
 
 #include "devices/config_data.h"
 #include "devices/device_record.h"
+#include "devices/driver_values.h"
 #include "devices/settings_rules.h"
 
 enum SettingKind {
@@ -19,24 +20,10 @@ enum SettingKind {
   SETTING_ALIAS_ENTRY         // one alias entry of ConfigData
 };
 
-// Where a setting is stored, so that a change writes that value only.
-enum SettingValueName {
-  VALUE_MIN_READ_TIMEOUT,
-  VALUE_MIN_WRITE_TIMEOUT,
-  VALUE_POLLING_PERIOD,
-  VALUE_LATENCY_TIMER,
-  VALUE_CONFIG_DATA,
-  VALUE_UPPER_FILTERS,
-  VALUE_WRITE_BUFFER_SIZE,
-  VALUE_WRITE_BUFFER_THRESHOLD,
-  VALUE_WRITE_LATENCY,
-  VALUE_NAME_COUNT
-};
-
 struct SettingSpec {
   const char* Name;
   SettingKind Kind;
-  SettingValueName Value;
+  DriverValueId Value;  // where it is stored, so that a change writes that value only
   uint32_t DeviceRecord::*Field;  // SETTING_NUMBER
   NumberFieldRange Range;         // SETTING_NUMBER
   uint32_t Known;                 // SETTING_NUMBER: its KnownSetting bit
@@ -46,8 +33,6 @@ struct SettingSpec {
 
 enum { SETTING_COUNT = 29 };
 extern const SettingSpec Settings[SETTING_COUNT];
-// The registry value names, indexed by SettingValueName.
-extern const char* const SettingValueNames[VALUE_NAME_COUNT];
 
 // The setting of that name; nullptr for none.
 const SettingSpec* FindSetting(const std::string& name);
