@@ -65,7 +65,7 @@ void StoreAliasTable(DeviceRecord* record) {
 }
 
 void LoadBuiltInAliasTable(DeviceRecord* record, const unsigned char* table) {
-  memcpy(record->ConfigData + 4, table, ALIAS_TABLE_SIZE);
+  memcpy(record->ConfigData + ALIAS_TABLE_OFFSET, table, ALIAS_TABLE_SIZE);
   record->KnownSettings |= KNOWN_CONFIG_DATA;
   LoadAliasTable(record);
 }

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "cli/history.h"
+#include "cli/profile_commands.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/settings.h"
@@ -393,43 +394,103 @@ int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
 
 }  // namespace
 
+const CommandArgument PortArgument = {"PORT", "COMn, a serial number, or all", TO_PORT, true,
+                                      false};
+const CommandArgument NoArgument = {nullptr, nullptr, TO_PORT, false, false};
+const CommandArgument ProfileArgument = {"PROFILE", "the profile file, or - for standard input",
+                                         TO_PORT, true, false};
+
 const CommandSpec Commands[] = {
-    {"list", RunList, false},
-    {"show", RunShow, false},
-    {"set", RunSet, true},
-    {"preset", RunPreset, true},
-    {"save", RunSave, false},
-    {"load", RunLoad, true},
-    {"rename", RunRename, true},
-    {"ignore-serial", RunIgnoreSerial, true},
-    {"reload", RunReload, true},
-    {"stale", RunStale, false},
-    {"remove-stale", RunRemoveStale, true},
-    {"history", RunHistory, false},
-    {"undo", RunUndo, true},
+    {"list", "every registered FTDI port: attached and open now or not",
+     {NoArgument, NoArgument}, OPTION_ATTACHED, NEVER_WRITES, nullptr, RunList},
+    {"show", "every setting of the ports; a value missing in the registry shows as missing",
+     {PortArgument, NoArgument}, 0, NEVER_WRITES, nullptr, RunShow},
+    {"set", "changes the named settings; writes only values that differ",
+     {PortArgument, {"NAME=VALUE", "settings to change", TO_ARGUMENTS, true, true}},
+     OPTION_SETTINGS_HELP, ALWAYS_WRITES, nullptr, RunSet},
+    {"preset", "one of the windowed program's three presets",
+     {PortArgument, {"PRESET", "default, portmeld or tarnlink", TO_ARGUMENTS, true, false}}, 0,
+     ALWAYS_WRITES, nullptr, RunPreset},
+    {"save", "writes one port's settings to an 84-byte configuration file",
+     {PortArgument, {"FILE", "the file to write", TO_ARGUMENTS, true, false}}, 0, NEVER_WRITES,
+     nullptr, RunSave},
+    {"load", "writes a configuration file's values to the ports",
+     {PortArgument, {"FILE", "the file to read", TO_ARGUMENTS, true, false}}, 0, ALWAYS_WRITES,
+     nullptr, RunLoad},
+    {"rename", "gives one port a new COM number, kept in ComDB",
+     {PortArgument, {"COMn", "the new name, COM1 to COM256", TO_ARGUMENTS, true, false}},
+     OPTION_FORCE_NUMBER, ALWAYS_WRITES, nullptr, RunRename},
+    {"ignore-serial",
+     "shows, or sets, the machine-wide option to ignore the adapters' hardware serial numbers",
+     {{"STATE", "on or off", TO_ARGUMENTS, false, false}, NoArgument}, 0, WRITES_WITH_ARGUMENT,
+     nullptr, RunIgnoreSerial},
+    {"reload", "asks the D2XX library to reload the driver", {NoArgument, NoArgument}, 0,
+     ALWAYS_WRITES, nullptr, RunReload},
+    {"stale", "registered adapters not attached now, with the COM numbers they hold",
+     {NoArgument, NoArgument}, 0, NEVER_WRITES, nullptr, RunStale},
+    {"test", "compares the ports with a profile: exit 0 compliant, 1 not",
+     {ProfileArgument, NoArgument}, 0, NEVER_WRITES, nullptr, RunTest},
+    {"apply",
+     "writes what differs from a profile (and reloads the driver once); exit 0 when compliant "
+     "afterwards",
+     {ProfileArgument, NoArgument}, 0, ALWAYS_WRITES, nullptr, RunApply},
+    {"export",
+     "writes the ports' current settings as a profile (matched by serial) or as a .reg file of "
+     "their Device Parameters values",
+     {PortArgument, NoArgument}, OPTION_EXPORT_FILES, NEVER_WRITES, nullptr, RunExport},
+    {"dsc",
+     "the PowerShell DSC v3 resource (portmeld.dsc.resource.json): the desired state as JSON on "
+     "standard input",
+     {{"OPERATION", "get, set or test", TO_PORT, true, false}, NoArgument}, 0, WRITES_FOR_SET,
+     nullptr, RunDsc},
+    {"remove-stale",
+     "removes adapters that are not attached, and frees the COM numbers only they held",
+     {{"PORT", "COMn, a serial number, or all", TO_PORT, false, false}, NoArgument}, 0,
+     ALWAYS_WRITES, "all", RunRemoveStale},
+    {"history", "the change sets both programs recorded, newest first, each with the values it wrote",
+     {{"PORT", "COMn, a serial number, or all", TO_PORT, false, false}, NoArgument}, OPTION_LAST,
+     NEVER_WRITES, nullptr, RunHistory},
+    {"undo",
+     "puts back the values a change set wrote (default: the newest not undone); a value changed "
+     "since is left alone unless --force",
+     {{"ID", "the change set's number, as history shows it", TO_CHANGE_ID, false, false},
+      NoArgument},
+     OPTION_FORCE_UNDO, ALWAYS_WRITES, nullptr, RunUndo},
 };
 const int CommandCount = sizeof Commands / sizeof Commands[0];
+
+const CommandSpec* FindCommand(const std::string& name) {
+  for (const CommandSpec& command : Commands)
+    if (name == command.Name) return &command;
+  return nullptr;
+}
+
+bool CommandWrites(const CommandSpec& command, const CommandLine& line) {
+  if (line.Check) return false;
+  switch (command.Writes) {
+    case NEVER_WRITES:
+      return false;
+    case ALWAYS_WRITES:
+      return true;
+    case WRITES_WITH_ARGUMENT:
+      return !line.Arguments.empty();
+    case WRITES_FOR_SET:
+      return line.Port == "set";
+  }
+  return false;
+}
 
 int RunCommand(const CommandLine& line) {
   Outcome outcome;
   outcome.JsonOutput = line.Json;
   outcome.CheckOnly = line.Check;
-  std::vector<const CommandSpec*> all;
-  for (int i = 0; i < CommandCount; ++i) all.push_back(&Commands[i]);
-  for (int i = 0; i < ProfileCommandCount; ++i) all.push_back(&ProfileCommands[i]);
-  for (const CommandSpec* found : all) {
-    const CommandSpec& command = *found;
-    if (line.Command != command.Name) continue;
-    // ignore-serial without on/off only reads; dsc set writes.
-    bool writes = (command.Writes || (line.Command == "dsc" && line.Port == "set")) &&
-                  !line.Check && !(line.Command == "ignore-serial" && line.Arguments.empty());
-    SetWriterLockWait((DWORD)(line.WaitSeconds * 1000));
-    if (writes && !IsAdministrator())
-      return Refuse(&outcome, EXIT_NOT_ALLOWED,
-                    "'" + line.Command +
-                        "' changes the machine's settings and needs an elevated prompt "
-                        "(Run as administrator); --check works without");
-    return command.Run(line, &outcome);
-  }
-  return Refuse(&outcome, EXIT_BAD_INPUT, "unknown command '" + line.Command + "'");
+  const CommandSpec* command = FindCommand(line.Command);
+  if (!command) return Refuse(&outcome, EXIT_BAD_INPUT, "unknown command '" + line.Command + "'");
+  SetWriterLockWait((DWORD)(line.WaitSeconds * 1000));
+  if (CommandWrites(*command, line) && !IsAdministrator())
+    return Refuse(&outcome, EXIT_NOT_ALLOWED,
+                  "'" + line.Command +
+                      "' changes the machine's settings and needs an elevated prompt "
+                      "(Run as administrator); --check works without");
+  return command->Run(line, &outcome);
 }

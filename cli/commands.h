@@ -26,17 +26,54 @@ struct CommandLine {
   bool AllowWritableProfile = false;  // --allow-writable-profile
 };
 
-struct CommandSpec {
-  const char* Name;
-  int (*Run)(const CommandLine& line, Outcome* outcome);
-  bool Writes;  // needs an elevated prompt unless --check
+// Where a command's word on the command line goes.
+enum ArgumentTarget { TO_PORT, TO_ARGUMENTS, TO_CHANGE_ID };
+
+struct CommandArgument {
+  const char* Name;  // nullptr: none
+  const char* Help;
+  ArgumentTarget Target;
+  bool Required;
+  bool Many;  // NAME=VALUE...
 };
 
+// The options a command takes besides the global ones.
+enum CommandOption : unsigned {
+  OPTION_ATTACHED = 1u << 0,        // --attached
+  OPTION_FORCE_NUMBER = 1u << 1,    // --force: take a COM number in use
+  OPTION_FORCE_UNDO = 1u << 2,      // --force: put back values changed since
+  OPTION_EXPORT_FILES = 1u << 3,    // --profile FILE, --reg FILE
+  OPTION_LAST = 1u << 4,            // --last N
+  OPTION_SETTINGS_HELP = 1u << 5    // the settings' names in its help
+};
+
+// When a command writes: it needs an elevated prompt then, and holds the
+// writer lock while it writes.
+enum WriteRule {
+  NEVER_WRITES,
+  ALWAYS_WRITES,
+  WRITES_WITH_ARGUMENT,  // ignore-serial: only with on or off
+  WRITES_FOR_SET         // dsc: only its set
+};
+
+struct CommandSpec {
+  const char* Name;
+  const char* Help;
+  CommandArgument Arguments[2];
+  unsigned Options;  // CommandOption bits
+  WriteRule Writes;
+  const char* DefaultPort;  // nullptr: none
+  int (*Run)(const CommandLine& line, Outcome* outcome);
+};
+
+// Every command of the program, in the order --help lists them.
 extern const CommandSpec Commands[];
 extern const int CommandCount;
-// test, apply, export, dsc (profile_commands.cpp)
-extern const CommandSpec ProfileCommands[];
-extern const int ProfileCommandCount;
+
+// The command of that name; nullptr for none.
+const CommandSpec* FindCommand(const std::string& name);
+// Whether this command line writes (--check never does).
+bool CommandWrites(const CommandSpec& command, const CommandLine& line);
 
 // Runs the named command: EXIT_BAD_INPUT for a name that is none.
 int RunCommand(const CommandLine& line);

@@ -49,16 +49,11 @@ std::string SettingsHelp() {
       "  writeBufferSize (1-4096), writeBufferThreshold (1-20), writeLatency (1-16),\n"
       "  baudAliases (default or tarnlink), baudAlias.N (N one of";
   for (const SettingSpec& definition : Settings)
-    if (definition.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (definition.Name + 10);
+    if (definition.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (definition.Name + strlen(AliasSettingPrefix));
   text += "): the actual rate a program asking for N baud gets, e.g. baudAlias.9600=9700.\n";
   text += ExitCodes;
   return text;
 }
-
-struct Subcommand {
-  const char* Name;
-  const char* Description;
-};
 
 // "/?" is the Windows way to ask for help.
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -68,12 +63,37 @@ std::vector<std::string> Arguments(int argc, char** argv) {
   return arguments;
 }
 
-bool IsCommand(const char* word) {
-  for (int i = 0; i < CommandCount; ++i)
-    if (strcmp(Commands[i].Name, word) == 0) return true;
-  for (int i = 0; i < ProfileCommandCount; ++i)
-    if (strcmp(ProfileCommands[i].Name, word) == 0) return true;
-  return false;
+bool IsCommand(const char* word) { return FindCommand(word) != nullptr; }
+
+// One command of the table as a CLI11 subcommand: its words and options.
+void AddCommand(CLI::App* app, const CommandSpec& spec, CommandLine* line) {
+  CLI::App* sub = app->add_subcommand(spec.Name, spec.Help);
+  const char* name = spec.Name;
+  sub->callback([line, name] { line->Command = name; });
+  if (spec.DefaultPort) line->Port = spec.DefaultPort;
+  for (const CommandArgument& argument : spec.Arguments) {
+    if (!argument.Name) continue;
+    CLI::Option* option =
+        argument.Target == TO_PORT        ? sub->add_option(argument.Name, line->Port, argument.Help)
+        : argument.Target == TO_CHANGE_ID ? sub->add_option(argument.Name, line->ChangeId,
+                                                            argument.Help)
+                                          : sub->add_option(argument.Name, line->Arguments,
+                                                            argument.Help);
+    if (argument.Required) option->required();
+  }
+  if (spec.Options & OPTION_ATTACHED)
+    sub->add_flag("--attached", line->AttachedOnly, "only the ports attached now");
+  if (spec.Options & OPTION_FORCE_NUMBER)
+    sub->add_flag("--force", line->Force, "take the number even when it is in use");
+  if (spec.Options & OPTION_FORCE_UNDO)
+    sub->add_flag("--force", line->Force, "put values back even when they were changed since");
+  if (spec.Options & OPTION_EXPORT_FILES) {
+    sub->add_option("--profile", line->ProfileFile, "the profile to write (- for standard output)");
+    sub->add_option("--reg", line->RegFile, "the .reg file to write (UTF-16, for reg import)");
+  }
+  if (spec.Options & OPTION_LAST)
+    sub->add_option("--last", line->Last, "how many change sets (default 20)");
+  sub->footer(spec.Options & OPTION_SETTINGS_HELP ? SettingsHelp() : ExitCodes);
 }
 
 bool AskedForJson(int argc, char** argv) {
@@ -102,93 +122,8 @@ int Run(int argc, char** argv) {
                  "seconds to wait while another Portmeld program writes (default 10)")
       ->check(CLI::Range(0.0, 86400.0));
 
-  auto command = [&](const char* name, const char* description) {
-    CLI::App* sub = app.add_subcommand(name, description);
-    sub->callback([&line, name] { line.Command = name; });
-    return sub;
-  };
-  auto port = [&](CLI::App* sub, bool required = true) {
-    CLI::Option* option = sub->add_option("PORT", line.Port, "COMn, a serial number, or all");
-    if (required) option->required();
-  };
+  for (int i = 0; i < CommandCount; ++i) AddCommand(&app, Commands[i], &line);
 
-  CLI::App* list = command("list", "every registered FTDI port: attached and open now or not");
-  list->add_flag("--attached", line.AttachedOnly, "only the ports attached now");
-
-  port(command("show",
-               "every setting of the ports; a value missing in the registry shows as missing"));
-
-  CLI::App* set = command("set", "changes the named settings; writes only values that differ");
-  port(set);
-  set->add_option("NAME=VALUE", line.Arguments, "settings to change")->required();
-  set->footer(SettingsHelp());
-
-  CLI::App* preset = command("preset", "one of the windowed program's three presets");
-  port(preset);
-  preset->add_option("PRESET", line.Arguments, "default, portmeld or tarnlink")->required();
-
-  CLI::App* save = command("save", "writes one port's settings to an 84-byte configuration file");
-  port(save);
-  save->add_option("FILE", line.Arguments, "the file to write")->required();
-
-  CLI::App* load = command("load", "writes a configuration file's values to the ports");
-  port(load);
-  load->add_option("FILE", line.Arguments, "the file to read")->required();
-
-  CLI::App* rename = command("rename", "gives one port a new COM number, kept in ComDB");
-  port(rename);
-  rename->add_option("COMn", line.Arguments, "the new name, COM1 to COM256")->required();
-  rename->add_flag("--force", line.Force, "take the number even when it is in use");
-
-  CLI::App* ignore = command("ignore-serial",
-                             "shows, or sets, the machine-wide option to ignore the adapters' "
-                             "hardware serial numbers");
-  ignore->add_option("STATE", line.Arguments, "on or off");
-
-  command("reload", "asks the D2XX library to reload the driver");
-  command("stale", "registered adapters not attached now, with the COM numbers they hold");
-
-  CLI::App* test = command("test", "compares the ports with a profile: exit 0 compliant, 1 not");
-  test->add_option("PROFILE", line.Port, "the profile file, or - for standard input")->required();
-
-  CLI::App* apply = command("apply",
-                            "writes what differs from a profile (and reloads the driver once); "
-                            "exit 0 when compliant afterwards");
-  apply->add_option("PROFILE", line.Port, "the profile file, or - for standard input")->required();
-
-  CLI::App* exporter = command("export",
-                               "writes the ports' current settings as a profile (matched by "
-                               "serial) or as a .reg file of their Device Parameters values");
-  port(exporter);
-  exporter->add_option("--profile", line.ProfileFile,
-                       "the profile to write (- for standard output)");
-  exporter->add_option("--reg", line.RegFile, "the .reg file to write (UTF-16, for reg import)");
-
-  CLI::App* dsc = command("dsc",
-                          "the PowerShell DSC v3 resource (portmeld.dsc.resource.json): the "
-                          "desired state as JSON on standard input");
-  dsc->add_option("OPERATION", line.Port, "get, set or test")->required();
-
-  CLI::App* remove = command("remove-stale",
-                             "removes adapters that are not attached, and frees the COM numbers "
-                             "only they held");
-  line.Port = "all";
-  port(remove, false);
-
-  CLI::App* history = command("history",
-                               "the change sets both programs recorded, newest first, each with "
-                               "the values it wrote");
-  port(history, false);
-  history->add_option("--last", line.Last, "how many change sets (default 20)");
-
-  CLI::App* undo = command("undo",
-                           "puts back the values a change set wrote (default: the newest not "
-                           "undone); a value changed since is left alone unless --force");
-  undo->add_option("ID", line.ChangeId, "the change set's number, as history shows it");
-  undo->add_flag("--force", line.Force, "put values back even when they were changed since");
-
-  for (CLI::App* sub : app.get_subcommands({}))
-    sub->footer(sub == set ? SettingsHelp() : ExitCodes);
 
   try {
     // A first word that is no command and no option: say so plainly.

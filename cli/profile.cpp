@@ -73,6 +73,13 @@ bool ReadMatch(const Json& match, size_t index, ProfileMatch* out, std::string* 
     }
     std::string text = value.get<std::string>();
     if (key == "port") {
+      // A misspelt name would match nothing and read as compliant.
+      int number = ComNumberOf(text);
+      if (number < 1 || number > 256) {
+        *reason = RuleName(index) + ": match \"port\" takes \"COMn\", n from 1 to 256, not \"" +
+                  text + "\"";
+        return false;
+      }
       out->Port = text;
     } else if (key == "serial") {
       out->Serial = text;

@@ -13,6 +13,7 @@
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/profile.h"
+#include "cli/profile_commands.h"
 #include "cli/settings.h"
 #include "devices/device_keys.h"
 #include "devices/settings_store.h"
@@ -161,7 +162,10 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   int code;
   if (!LoadProfile(line.Port, PROFILE_FILE, &profile, outcome, &code)) return code;
   Machine machine;
-  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
+  if (!LoadMachine(&machine, READ_SETTINGS, outcome)) {
+    outcome->Document["compliant"] = false;  // not known to be: never a yes
+    return Finish(outcome);
+  }
   if (testOnly) outcome->CheckOnly = true;
   bool write = !outcome->CheckOnly;
   Enforce(&machine, profile, write, line.Text, outcome);
@@ -172,8 +176,12 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   return Finish(outcome);
 }
 
+}  // namespace
+
 int RunTest(const CommandLine& line, Outcome* outcome) { return RunProfile(line, outcome, true); }
 int RunApply(const CommandLine& line, Outcome* outcome) { return RunProfile(line, outcome, false); }
+
+namespace {
 
 // --- export ----------------------------------------------------------------
 
@@ -266,6 +274,8 @@ bool WriteTextFile(const std::string& path, const void* data, size_t size) {
   return ok;
 }
 
+}  // namespace
+
 int RunExport(const CommandLine& line, Outcome* outcome) {
   bool asProfile = !line.ProfileFile.empty(), asReg = !line.RegFile.empty();
   if (asProfile == asReg)
@@ -316,6 +326,8 @@ int RunExport(const CommandLine& line, Outcome* outcome) {
   return Finish(outcome);
 }
 
+namespace {
+
 // --- DSC --------------------------------------------------------------------
 
 // The actual state in the shape of the desired one: a rule for each port
@@ -339,6 +351,8 @@ Json ActualState(const Machine& machine, const Profile& profile, const ProfilePl
   }
   return state;
 }
+
+}  // namespace
 
 int RunDsc(const CommandLine& line, Outcome* outcome) {
   const std::string& operation = line.Port;
@@ -368,13 +382,3 @@ int RunDsc(const CommandLine& line, Outcome* outcome) {
   if (outcome->Failed) return outcome->Denied ? EXIT_NOT_ALLOWED : EXIT_FAILED;
   return EXIT_DONE;  // DSC reads the state, not the exit code, for compliance
 }
-
-}  // namespace
-
-const CommandSpec ProfileCommands[] = {
-    {"test", RunTest, false},
-    {"apply", RunApply, true},
-    {"export", RunExport, false},
-    {"dsc", RunDsc, false},
-};
-const int ProfileCommandCount = sizeof ProfileCommands / sizeof ProfileCommands[0];

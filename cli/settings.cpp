@@ -88,8 +88,8 @@ static bool ConfigDataKnown(const DeviceRecord& record) {
 }
 
 static AliasTableChoice AliasTableOf(const unsigned char* configData) {
-  if (memcmp(configData + 4, DefaultAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_DEFAULT;
-  if (memcmp(configData + 4, TarnlinkAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_TARNLINK;
+  if (memcmp(configData + ALIAS_TABLE_OFFSET, DefaultAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_DEFAULT;
+  if (memcmp(configData + ALIAS_TABLE_OFFSET, TarnlinkAliasTable, ALIAS_TABLE_SIZE) == 0) return ALIASES_TARNLINK;
   return ALIASES_CUSTOM;
 }
 
@@ -237,7 +237,7 @@ void ApplySetting(const SettingSpec& definition, const SettingValue& value, Devi
         SetSerialEnumerator(record, value.Number != 0);
       return;
     case SETTING_ALIAS_TABLE:
-      memcpy(record->ConfigData + 4,
+      memcpy(record->ConfigData + ALIAS_TABLE_OFFSET,
              value.Number == ALIASES_TARNLINK ? TarnlinkAliasTable : DefaultAliasTable,
              ALIAS_TABLE_SIZE);
       record->KnownSettings |= KNOWN_CONFIG_DATA;

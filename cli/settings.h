@@ -31,6 +31,9 @@ struct SettingSpec {
   int Entry;                      // SETTING_ALIAS_ENTRY: ConfigData entry
 };
 
+// An alias entry's setting is this prefix and the standard rate: baudAlias.9600.
+constexpr char AliasSettingPrefix[] = "baudAlias.";
+
 enum { SETTING_COUNT = 29 };
 extern const SettingSpec Settings[SETTING_COUNT];
 

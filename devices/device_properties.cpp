@@ -54,10 +54,19 @@ static LONG SetProperty(DeviceSet* set, const DeviceRecord* record, DWORD proper
   SP_DEVINFO_DATA device;
   LONG rc = FindDevice(set, record, &device);
   if (rc != ERROR_SUCCESS) return rc;
-  if (!SetupDiSetDeviceRegistryPropertyA(static_cast<HDEVINFO>(set->Handle), &device, property,
-                                         size ? static_cast<const BYTE*>(data) : nullptr, size))
-    return (LONG)GetLastError();
-  return ERROR_SUCCESS;
+  if (SetupDiSetDeviceRegistryPropertyA(static_cast<HDEVINFO>(set->Handle), &device, property,
+                                        size ? static_cast<const BYTE*>(data) : nullptr, size))
+    return ERROR_SUCCESS;
+  rc = (LONG)GetLastError();
+  // SetupAPI can lose the cause of a key that refused the write (Wine
+  // says "invalid handle"): the key's own answer tells it.
+  if (rc == ERROR_INVALID_HANDLE) {
+    HKEY key;
+    LONG opened = OpenDeviceKey(record, DEVICE_INSTANCE_KEY, KEY_SET_VALUE, &key);
+    if (opened != ERROR_SUCCESS) return opened;
+    RegCloseKey(key);
+  }
+  return rc;
 }
 
 LONG SetDeviceUpperFilters(DeviceSet* set, const DeviceRecord* record, const void* data,

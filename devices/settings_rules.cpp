@@ -80,7 +80,7 @@ bool ApplyPreset(DeviceRecord* record, Preset preset) {
   SetOptionBit(record->ConfigData, SetRtsOnClose, false);
   SetOptionBit(record->ConfigData, DisableModemCtrlAtStartup, false);
 
-  memcpy(record->ConfigData + 4, values.AliasTable, ALIAS_TABLE_SIZE);
+  memcpy(record->ConfigData + ALIAS_TABLE_OFFSET, values.AliasTable, ALIAS_TABLE_SIZE);
   SetSerialEnumerator(record, values.SerialEnumerator);
 
   record->KnownSettings |= KNOWN_MIN_READ_TIMEOUT | KNOWN_MIN_WRITE_TIMEOUT |

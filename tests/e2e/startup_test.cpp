@@ -273,8 +273,10 @@ TEST_P(ShippedExecutable, IsAStaticGuiProgramWithItsArchitecturesManifest) {
   EXPECT_NE(std::string::npos, manifest.find("version=\"1.0.0.0\"")) << manifest;
   EXPECT_NE(std::string::npos, manifest.find("<description>Portmeld Configurator</description>"))
       << manifest;
-  // The classic controls: no common-controls version is asked for.
-  EXPECT_EQ(std::string::npos, manifest.find("Microsoft.Windows.Common-Controls")) << manifest;
+  // Themed controls, per-monitor DPI and the systems it was made for.
+  for (const char* part : {"Microsoft.Windows.Common-Controls", "PerMonitorV2", "true/pm",
+                           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+    EXPECT_NE(std::string::npos, manifest.find(part)) << part << " in " << manifest;
 }
 
 INSTANTIATE_TEST_SUITE_P(Builds, ShippedExecutable, ::testing::Values(0, 1),

@@ -159,6 +159,7 @@ def round_trip(checks, manifest, bin_dir, scratch):
         ("a write buffer of 4097 bytes", {"ports": [{"writeBufferSize": 4097}]}),
         ("a COM number as the port", {"ports": [{"match": {"serial": "FT12AB34A"}, "port": "COM9"}]}),
         ("a built-in alias table", {"ports": [{"baudAliases": "tarnlink"}]}),
+        ("a match port that is no COM name", {"ports": [{"match": {"port": "COM"}}]}),
     ]
     for name, state in agreement:
         errors = schema_errors(instance, state)

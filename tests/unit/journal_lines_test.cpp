@@ -40,9 +40,9 @@ TEST(JournalLines, TypesHexAndTime) {
   const struct {
     uint32_t Type;
     const char* Name;
-  } types[] = {{0, "REG_NONE"},       {1, "REG_SZ"},      {3, "REG_BINARY"},
-               {4, "REG_DWORD"},      {7, "REG_MULTI_SZ"}, {11, "REG_QWORD"},
-               {12, "12"},            {0xFFFFFFFFu, "4294967295"}};
+  } types[] = {
+      {0, "REG_NONE"},     {1, "REG_SZ"},     {3, "REG_BINARY"}, {4, "REG_DWORD"},
+      {7, "REG_MULTI_SZ"}, {11, "REG_QWORD"}, {12, "12"},        {0xFFFFFFFFu, "4294967295"}};
   for (const auto& t : types) EXPECT_EQ(RegistryTypeName(t.Type), t.Name);
   const unsigned char bytes[] = {0x00, 0x0f, 0xa0, 0xff};
   EXPECT_EQ(HexOfBytes(bytes, 4), "000fa0ff");
@@ -62,9 +62,8 @@ TEST(JournalLines, BegunLineCarriesEveryChange) {
       {JOURNAL_VALUE, "COM5", "FT12AB34A", "HKLM\\X", "PortName", Image(1, Name, 5), Absent},
       {JOURNAL_REMOVE_DEVICE, "COM7", "FT77ZZ11A", "HKLM\\Y", "", Absent, Absent},
       {JOURNAL_RELOAD_DRIVER, "", "", "", "", Absent, Absent}};
-  std::string line =
-      FormatBegunLine(12, "2026-12-08T13:07:32Z", "DOMAIN\\name", "portmeld 1.0",
-                      "set COM5 latencyTimer=2", entries);
+  std::string line = FormatBegunLine(12, "2026-12-08T13:07:32Z", "DOMAIN\\name", "portmeld 1.0",
+                                     "set COM5 latencyTimer=2", entries);
   ASSERT_EQ(line.back(), '\n');
   ASSERT_EQ(line.find('\n'), line.size() - 1) << "one line";
   nlohmann::json doc = nlohmann::json::parse(line);
@@ -99,8 +98,8 @@ TEST(JournalLines, EndLines) {
       nlohmann::json::parse(FormatEndLine(4, {{"HKLM\\A", "LatencyTimer", 5}, {"HKLM\\B", "", 2}}));
   EXPECT_EQ(partial["state"], "partial");
   ASSERT_EQ(partial["failed"].size(), 2u);
-  EXPECT_EQ(partial["failed"][0], nlohmann::json({{"key", "HKLM\\A"}, {"value", "LatencyTimer"},
-                                                  {"error", 5}}));
+  EXPECT_EQ(partial["failed"][0],
+            nlohmann::json({{"key", "HKLM\\A"}, {"value", "LatencyTimer"}, {"error", 5}}));
   EXPECT_EQ(partial["failed"][1]["error"], 2);
 }
 
@@ -121,17 +120,16 @@ TEST(JournalLines, IdsOfLinesAndOfATail) {
     std::string Text;
     bool AtStart;
     uint64_t Last;
-  } tails[] = {
-      {"", true, 0},
-      {"{\"id\": 1, \"state\": \"begun\"}\n{\"id\": 1, \"state\": \"done\"}\n", true, 1},
-      {"{\"id\": 4, \"x\": 1}\n{\"id\": 5, \"x\": 1}\n{\"id\": 5, \"st", true, 5},
-      // A begun line cut in its id after a whole one: the whole one counts.
-      {"{\"id\": 9, \"x\": 1}\n{\"id\": 1", true, 9},
-      // Read from the middle: the first piece may be another line's tail.
-      {"id\": 99, \"x\"}\n{\"id\": 8, \"x\": 1}\n", false, 8},
-      {"{\"id\": 99, \"x\"}\n{\"id\": 8, \"x\": 1}\n", true, 99},
-      {"no line end at all", false, 0},
-      {"\n\n{\"id\": 3, \"a\": 1}\r\n", true, 3}};
+  } tails[] = {{"", true, 0},
+               {"{\"id\": 1, \"state\": \"begun\"}\n{\"id\": 1, \"state\": \"done\"}\n", true, 1},
+               {"{\"id\": 4, \"x\": 1}\n{\"id\": 5, \"x\": 1}\n{\"id\": 5, \"st", true, 5},
+               // A begun line cut in its id after a whole one: the whole one counts.
+               {"{\"id\": 9, \"x\": 1}\n{\"id\": 1", true, 9},
+               // Read from the middle: the first piece may be another line's tail.
+               {"id\": 99, \"x\"}\n{\"id\": 8, \"x\": 1}\n", false, 8},
+               {"{\"id\": 99, \"x\"}\n{\"id\": 8, \"x\": 1}\n", true, 99},
+               {"no line end at all", false, 0},
+               {"\n\n{\"id\": 3, \"a\": 1}\r\n", true, 3}};
   for (const auto& t : tails)
     EXPECT_EQ(LastJournalId(t.Text.data(), t.Text.size(), t.AtStart), t.Last) << t.Text;
 }
