@@ -35,8 +35,10 @@ static void OnPreset(Preset preset) {
 }
 
 // Writes what the user changed: the selected port's edits and those of
-// every record, and the global option when its box changed.
-static void WriteAllSettings(const char* command) {
+// every record, and the global option when its box changed. False when
+// nothing was written because another writer kept the lock or the journal
+// answer was no (already shown): the edits stay on screen.
+static bool WriteAllSettings(const char* command) {
   bool checked = IsMainBoxChecked(IDX_IGNORE_SERIAL);
   IgnoreSerialChange option = checked == IgnoreSerialAsRead() ? IGNORE_SERIAL_UNCHANGED
                               : checked                       ? IGNORE_SERIAL_ON
@@ -44,10 +46,11 @@ static void WriteAllSettings(const char* command) {
   if (SelectedIndex != -1) {
     CommitFields();
     SettingsWrite write = {command, THROUGH_REGISTRY, option};
-    WriteChangedSettings(&Inventory, write, &MainWindowMessages);
-  } else if (option != IGNORE_SERIAL_UNCHANGED) {
-    WriteIgnoreSerial(option == IGNORE_SERIAL_ON, command, &MainWindowMessages);
+    return WriteChangedSettings(&Inventory, write, &MainWindowMessages) != WRITE_WITHHELD;
   }
+  if (option == IGNORE_SERIAL_UNCHANGED) return true;
+  DWORD rc = WriteIgnoreSerial(option == IGNORE_SERIAL_ON, command, &MainWindowMessages);
+  return rc != WAIT_TIMEOUT && rc != ERROR_CANCELLED;
 }
 
 // Who each record is, to tell whether a re-read inventory still matches
@@ -95,7 +98,7 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
 }
 
 static void OnApply() {
-  WriteAllSettings("Apply");
+  if (!WriteAllSettings("Apply")) return;
   ClearDeviceControls();
 
   uint32_t beforeCount = Inventory.count;
@@ -121,7 +124,7 @@ static void OnApply() {
 }
 
 static void OnOk() {
-  WriteAllSettings("OK");
+  if (!WriteAllSettings("OK")) return;
   if (ReloadDriver() != FT_OK) {
     ShowReloadFailed();
     return;

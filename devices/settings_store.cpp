@@ -217,10 +217,10 @@ void FreeSettingsCache(SettingsCache* cache) {
   cache->Count = 0;
 }
 
-bool WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
-                          const Reporter* reporter) {
+WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
+                                  const Reporter* reporter) {
   WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return false;
+  if (!TakeWriterLock(reporter, &lock)) return WRITE_WITHHELD;
   ChangeSet set;
   set.Command = write.Command;
   for (uint32_t i = 0; i < inventory->count; ++i) {
@@ -249,12 +249,13 @@ bool WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write
   for (const FailedChange& failed : set.Failed)
     if (set.Changes[failed.Index].Group != IGNORE_SERIAL_GROUP) devices.Failed.push_back(failed);
   ReportFailedGroups(devices, REPORT_WRITE_SETTINGS, "settings", reporter);
-  return done;
+  if (set.Withheld) return WRITE_WITHHELD;
+  return done ? WRITE_DONE : WRITE_FAILED;
 }
 
 bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
   SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_UNCHANGED};
-  return WriteChangedSettings(inventory, write, reporter);
+  return WriteChangedSettings(inventory, write, reporter) == WRITE_DONE;
 }
 
 void KeepSettingsAsRead(DeviceInventory* inventory) {

@@ -60,8 +60,13 @@ struct SettingsWrite {
 // onto what the registry holds now, and the machine-wide option when it
 // changed. A device that fails is reported once ("Cannot write the settings
 // of ..."); the others are written. AsRead takes what was written.
-bool WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
-                          const Reporter* reporter);
+enum WriteOutcome {
+  WRITE_DONE,
+  WRITE_FAILED,   // something was refused (reported); the rest is written
+  WRITE_WITHHELD  // nothing written: another writer kept the lock, or the journal answer was no
+};
+WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
+                                  const Reporter* reporter);
 // The same with Apply's defaults and the option left alone.
 bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter);
 

@@ -12,7 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "comdb/rename.h"
+#include "component/core_calls.h"
 #include "console_harness.h"
+#include "devices/journal.h"
+#include "devices/settings_rules.h"
 
 namespace {
 
@@ -140,11 +144,74 @@ class Journal : public OnBench<::testing::Test> {
 
 struct Case {
   const char* Name;
-  const char* Args;  // %P: a profile file holding Profile
+  const char* Args;  // %P: a profile file holding Profile; for Window, the set's command
   const char* Profile = "";
   const char* Input = "";
   void (*Tweak)() = nullptr;
+  // The windowed program's write instead of a command line: the core's
+  // write path as the window calls it, in this process.
+  void (*Window)() = nullptr;
 };
+
+// The bench's COM5 as the window reads it: listed, its settings read and
+// kept as read.
+DeviceRecord* WindowRecordOfCom5() {
+  static DeviceInventory inventory;
+  FreeInventory(&inventory);
+  HKEY ftdibus;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus), 0);
+  inventory.ShowDisconnected = true;
+  ListRegisteredDevices(&inventory, ftdibus, nullptr);
+  RegCloseKey(ftdibus);
+  ReadDeviceSettings(&inventory, nullptr);
+  for (uint32_t i = 0; i < inventory.count; ++i)
+    if (strcmp(inventory.Records[i].SerialNumber, "FT12AB34A") == 0) {
+      Inventory = inventory;  // the window's inventory, for the dialogs' writes
+      return &inventory.Records[i];
+    }
+  ADD_FAILURE() << "COM5 not listed";
+  return nullptr;
+}
+
+void WindowApply() {
+  SetJournalProgram("PortmeldConfigurator 1.0");
+  DeviceRecord* record = WindowRecordOfCom5();
+  if (!record) return;
+  record->LatencyTimer = 7;
+  SetOptionBit(record->ConfigData, CancelIfPowerOff, true);
+  SetSerialEnumerator(record, true);
+  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_ON};
+  EXPECT_EQ(WRITE_DONE, WriteChangedSettings(&Inventory, write, nullptr));
+  SetJournalProgram("portmeld 1.0");
+}
+
+void WindowBaudRateMapping() {
+  SetJournalProgram("PortmeldConfigurator 1.0");
+  DeviceRecord* record = WindowRecordOfCom5();
+  if (!record) return;
+  SetConfigEntry(record->ConfigData, 6, 0x4137);
+  EXPECT_TRUE(WriteConfigData(record));
+  SetJournalProgram("portmeld 1.0");
+}
+
+void WindowBufferedWrites() {
+  SetJournalProgram("PortmeldConfigurator 1.0");
+  DeviceRecord* record = WindowRecordOfCom5();
+  if (!record) return;
+  SetOptionBit(record->ConfigData, BufferedWritesEnabled, true);
+  const char* typed[BUFFERED_WRITE_VALUE_COUNT] = {"2048", "10", "2"};
+  bool rejected[BUFFERED_WRITE_VALUE_COUNT];
+  EXPECT_TRUE(SaveBufferedWrites(record, typed, rejected));
+  SetJournalProgram("portmeld 1.0");
+}
+
+void WindowRename() {
+  SetJournalProgram("PortmeldConfigurator 1.0");
+  DeviceRecord* record = WindowRecordOfCom5();
+  if (!record) return;
+  EXPECT_EQ(RenameDevice(record, 9, THROUGH_REGISTRY, "Rename COM Port", nullptr), 0u);
+  SetJournalProgram("portmeld 1.0");
+}
 
 // As Windows names a port. Under Wine, SetupAPI told to remove a
 // FriendlyName leaves it empty instead, so the bench gives one to the
@@ -167,8 +234,13 @@ TEST_P(Recorded, AndUndoneToTheSameBytes) {
     WriteText(profile, c.Profile);
   }
   Snapshot before = TakeSnapshot();
-  ProgramRun run = RunPortmeld(args, c.Input);
-  ASSERT_EQ(run.ExitCode, 0u) << run.Out << run.Err;
+  ProgramRun run;
+  if (c.Window) {
+    c.Window();
+  } else {
+    run = RunPortmeld(args, c.Input);
+    ASSERT_EQ(run.ExitCode, 0u) << run.Out << run.Err;
+  }
   Snapshot changed = TakeSnapshot();
   ASSERT_FALSE(changed == before) << "the command changed nothing";
 
@@ -177,7 +249,7 @@ TEST_P(Recorded, AndUndoneToTheSameBytes) {
   const nlohmann::json& set = history["history"][0];
   EXPECT_EQ(set["id"], 1);
   EXPECT_EQ(set["command"], args);
-  EXPECT_EQ(set["program"], "portmeld 1.0");
+  EXPECT_EQ(set["program"], c.Window ? "PortmeldConfigurator 1.0" : "portmeld 1.0");
   EXPECT_EQ(set["state"], "done");
   EXPECT_NE(set["user"], "");
   EXPECT_TRUE(history["warnings"].empty()) << history["warnings"];
@@ -208,7 +280,12 @@ INSTANTIATE_TEST_SUITE_P(
              R"({"schema": "portmeld-profile/1", "ports": [{"match": {"vidpid": "0403:6001"},
                  "latencyTimer": 3, "minReadTimeout": 40}]})"},
         Case{"DscSet", "dsc set", "",
-             R"({"ports":[{"match":{"serial":"FT9XK2L1A"},"latencyTimer":4}]})"}),
+             R"({"ports":[{"match":{"serial":"FT9XK2L1A"},"latencyTimer":4}]})"},
+        Case{"WindowApply", "Apply", "", "", nullptr, WindowApply},
+        Case{"WindowBaudRateMapping", "Baud Rate Mapping", "", "", nullptr,
+             WindowBaudRateMapping},
+        Case{"WindowBufferedWrites", "Buffered Writes", "", "", nullptr, WindowBufferedWrites},
+        Case{"WindowRename", "Rename COM Port", "", "", Named, WindowRename}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.Name); });
 
 TEST_F(Journal, HistoryTextAndFilters) {
