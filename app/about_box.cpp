@@ -4,7 +4,7 @@
 
 #include "about_box_ids.h"
 #include "app/message_box.h"
-#include "app/sub_dialogs.h"
+#include "app/about_box.h"
 #include "platform/ui.h"
 
 // The open About box; every call of its procedure works on it.

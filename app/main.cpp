@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "platform/administrator.h"
-#include "app/main_window.h"
+#include "app/main_dialog.h"
 #include "main_window_ids.h"
 #include "app/message_box.h"
 #include "devices/journal.h"

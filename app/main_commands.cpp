@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/main_commands.h"
 #include "app/main_window.h"
 #include "app/main_window_controls.h"
 #include "app/message_box.h"

@@ -272,7 +272,7 @@ void RefreshDeviceList() {
   ShowOpenPortCount();
 }
 
-static void InitMainWindow(HWND window) {
+void InitMainWindow(HWND window) {
   MainWindow = window;
   SelectedIndex = -1;
   SetWindowTextA(window, MAIN_WINDOW_TITLE);
@@ -313,12 +313,12 @@ static void InitMainWindow(HWND window) {
 
 static COLORREF RowColour(const DeviceRecord* record) {
   if (!Inventory.ShowDisconnected) return RGB(0, 0, 0);
-  return record->Flags == 1 ? RGB(0, 255, 0) : RGB(255, 0, 0);
+  return (record->Flags & DEVICE_FLAG_ATTACHED) ? RGB(0, 255, 0) : RGB(255, 0, 0);
 }
 
 // Rows have no strings: each is drawn from its record. The selection is
 // marked only by the focus rectangle, toggled by XOR.
-static BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
+BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
   if (item->itemID == (UINT)-1) return FALSE;
   if (item->itemAction == ODA_DRAWENTIRE) {
     uint32_t index = (uint32_t)item->itemData;
@@ -345,26 +345,8 @@ static BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item) {
   return TRUE;
 }
 
-static void OnSelectionChange() {
+void OnDeviceSelectionChange() {
   CommitFields();
   SelectedIndex = DeviceOfSelectedRow();
   if (SelectedIndex != -1) ShowSelectedDevice();
-}
-
-INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_INITDIALOG:
-      InitMainWindow(window);
-      return TRUE;
-    case WM_DRAWITEM:
-      return DrawDeviceRow(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDL_DEVICES) {
-        if (HIWORD(wParam) == LBN_SELCHANGE) OnSelectionChange();
-        return TRUE;
-      }
-      OnMainCommand(window, LOWORD(wParam), HIWORD(wParam));
-      return TRUE;
-  }
-  return FALSE;
 }

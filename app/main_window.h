@@ -13,7 +13,13 @@ extern int SelectedIndex;
 // The record at SelectedIndex; nullptr when none (or past the inventory).
 DeviceRecord* SelectedRecord();
 
-INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// The window's start: privilege, access lists, the listings, the list.
+void InitMainWindow(HWND window);
+// One row of the owner-drawn device list.
+BOOL DrawDeviceRow(const DRAWITEMSTRUCT* item);
+// The list's selection moved: the edits go into the record left, the new
+// record's values into the fields.
+void OnDeviceSelectionChange();
 
 // Moves the edits of the selected port's fields and boxes into its record.
 void CommitFields();
@@ -47,6 +53,3 @@ int RowOfDevice(int index);
 // Selects the row of a record in the list (none when it has no row).
 void SelectRowOfDevice(int index);
 void ShowPresetValues(bool serialEnumeratorOn);
-
-// Commands of the window's buttons and menu (main_commands.cpp).
-void OnMainCommand(HWND window, int id, int notification);

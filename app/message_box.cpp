@@ -64,3 +64,11 @@ HWND AddTooltip(int controlId, HWND dialog, const char* text) {
   SendMessageA(tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   return tooltip;
 }
+
+void ShowNoSelection() {
+  MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
+}
+
+void ShowDialogFailed() {
+  MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
+}

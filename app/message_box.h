@@ -17,3 +17,8 @@ extern const Reporter MainWindowMessages;
 
 // Attaches a tooltip with a fixed text to one control of a dialog.
 HWND AddTooltip(int controlId, HWND dialog, const char* text);
+
+// "Please select COM-Port" / "No Selection".
+void ShowNoSelection();
+// "Dialog failed!" / "Error".
+void ShowDialogFailed();

@@ -1,5 +1,6 @@
 #include "app/sub_dialogs.h"
 
+#include "app/about_box.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "baud/baud_dialog.h"
@@ -7,14 +8,6 @@
 #include "comdb/comport_dialog.h"
 #include "configfile/config_file_dialogs.h"
 #include "main_window_ids.h"
-
-void ShowNoSelection() {
-  MessageBoxAtCursor(MainWindow, "Please select COM-Port", "No Selection", MB_OK | MB_ICONWARNING);
-}
-
-void ShowDialogFailed() {
-  MessageBoxAtCursor(MainWindow, "Dialog failed!", "Error", MB_OK | MB_ICONERROR);
-}
 
 // The selected record as its settings were read: what the sub-dialogs'
 // writes compare with. None only when memory ran out at the read.

@@ -5,14 +5,6 @@
 
 #include <windows.h>
 
-// "Please select COM-Port" / "No Selection".
-void ShowNoSelection();
-// "Dialog failed!" / "Error".
-void ShowDialogFailed();
-
-void RunAboutCommand();     // app/about_box.cpp
-void RunViewHelpCommand();  // app/about_box.cpp
-
 // Runs the command of a sub-dialog, file or help menu id. False for an id
 // that is none of them.
 bool RunSubDialogCommand(int id);

@@ -375,18 +375,9 @@ int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
   Json freed = Json::array();
   for (int n : release) freed.push_back("COM" + std::to_string(n));
   outcome->Document["freed"] = freed;
-  if (!release.empty() && !line.Check) {
-    ChangeSet comDb;
-    comDb.Command = line.Text;
-    bool planned = true;
-    for (int n : release) planned = planned && PlanComDbChange(&comDb, 0, n, 0, &reporter);
-    if (!planned || !CommitChangeSet(&comDb, &reporter)) {
-      for (const FailedChange& failed : comDb.Failed)
-        AddError(outcome, "cannot free the numbers in ComDB", "", "", "ComDB",
-                 comDb.Changes[failed.Index].Key, failed.Error);
-      outcome->Document["freed"] = Json::array();
-    }
-  }
+  if (!release.empty() && !line.Check &&
+      !ChangeComDb(nullptr, 0, release.data(), (int)release.size(), line.Text.c_str(), &reporter))
+    outcome->Document["freed"] = Json::array();
   ReleaseWriterLock(&lock);
   ReloadAfterWrites(line, outcome);
   return Finish(outcome);

@@ -62,6 +62,25 @@ bool PlanComDbChange(ChangeSet* set, int take, int release, int group, const Rep
   return true;
 }
 
+bool ChangeComDb(const int* take, int takeCount, const int* release, int releaseCount,
+                 const char* command, const Reporter* reporter) {
+  WriterLock lock;
+  if (!TakeWriterLock(reporter, &lock)) return false;
+  ChangeSet set;
+  set.Command = command;
+  bool done = true;
+  for (int i = 0; done && i < releaseCount; ++i)
+    done = PlanComDbChange(&set, 0, release[i], 0, reporter);
+  for (int i = 0; done && i < takeCount; ++i) done = PlanComDbChange(&set, take[i], 0, 0, reporter);
+  if (done) {
+    done = CommitChangeSet(&set, reporter);
+    if (!set.Failed.empty())
+      ReportComDb(reporter, REPORT_WRITE_COMDB, set.Failed[0].KeyNotOpened, set.Failed[0].Error);
+  }
+  ReleaseWriterLock(&lock);
+  return done;
+}
+
 // "COM7" in any case: 7; 0 for anything else.
 static int NumberOfPortName(const char* name) {
   if (_strnicmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') return 0;

@@ -14,6 +14,12 @@
 // Arbiter", "Can't open COMDB") when ComDB cannot be read.
 bool PlanComDbChange(ChangeSet* set, int take, int release, int group, const Reporter* reporter);
 
+// Under the writer lock, as one change set: reserves the numbers in take
+// and frees those in release (1 to 256), onto ComDB as it is now. False
+// after a report ("Can't open Key: COM Name Arbiter", "Can't open COMDB").
+bool ChangeComDb(const int* take, int takeCount, const int* release, int releaseCount,
+                 const char* command, const Reporter* reporter);
+
 // Whether a registered FTDI device other than the record's holds COMn in
 // its PortName.
 bool ComNumberHeldByOther(const DeviceRecord* record, int number);

@@ -30,24 +30,3 @@ void NameDevice(const DeviceRecord* record, DeviceKeyKind which, DeviceNames* na
            record->SerialNumber);
   if (!FormatDeviceKeyPath(names->Key, sizeof names->Key, record, which)) names->Key[0] = '\0';
 }
-
-void ReportDeviceWriteFailure(const Reporter* reporter, ReportOperation operation,
-                              const DeviceRecord* record, const char* what, const char* value,
-                              DeviceKeyKind which, DWORD error) {
-  DeviceNames names;
-  NameDevice(record, which, &names);
-  char text[160];
-  if (names.Port[0])
-    snprintf(text, sizeof text, "Cannot write the %s of %s (serial %s)", what, names.Port,
-             names.Serial);
-  else
-    snprintf(text, sizeof text, "Cannot write the %s of the device with serial %s", what,
-             names.Serial);
-  Report report = MakeReport(operation, text, "ERROR", MB_OK);
-  report.Port = names.Port;
-  report.Serial = names.Serial;
-  report.Value = value;
-  report.Key = names.Key;
-  report.Error = error;
-  TellReporter(reporter, report);
-}

@@ -1,5 +1,4 @@
-// Opening a device's registry keys, and the one way a failed write to a
-// device is reported.
+// Opening a device's registry keys and reading their values.
 #pragma once
 
 #include <windows.h>
@@ -21,12 +20,6 @@ LONG OpenDeviceKey(const DeviceRecord* record, DeviceKeyKind which, REGSAM acces
 // ERROR_MORE_DATA when longer, ERROR_FILE_NOT_FOUND when missing.
 LONG QueryDeviceValue(HKEY key, const char* name, DWORD type, void* field, DWORD size,
                       DWORD* length);
-
-// "Cannot write the <what> of COM5 (serial FT12AB34A)", or "... of the
-// device with serial ..." for a port without a name; caption "ERROR".
-void ReportDeviceWriteFailure(const Reporter* reporter, ReportOperation operation,
-                              const DeviceRecord* record, const char* what, const char* value,
-                              DeviceKeyKind which, DWORD error);
 
 // The port and serial of a record as a report carries them.
 struct DeviceNames {

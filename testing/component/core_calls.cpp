@@ -1,5 +1,7 @@
 #include "component/core_calls.h"
 
+#include "comdb/rename.h"
+
 DeviceInventory Inventory;
 int SelectedIndex = -1;
 bool IgnoreSerialChecked = false;
@@ -20,9 +22,7 @@ bool ReadComDb(HWND owner) {
   return ReadComDb(&KeptComDb, record->ComDB, &reporter);
 }
 
-bool WriteComDb(HWND owner) {
-  DeviceRecord* record = SelectedRecord();
+bool ChangeComDb(HWND owner, int take, int release) {
   Reporter reporter = RecorderFor(owner);
-  if (!record) return false;
-  return WriteComDb(&KeptComDb, record->ComDB, &reporter);
+  return ChangeComDb(&take, take ? 1 : 0, &release, release ? 1 : 0, "test", &reporter);
 }

@@ -62,6 +62,7 @@ inline bool ReadConfigurationFile(const char* path, DeviceRecord* record) {
 }
 
 // ComDB for the record at SelectedIndex, as one opening of the COM Port
-// Assignment dialog owned by owner reads and writes it.
+// Assignment dialog owned by owner reads it; and a change of its numbers
+// (0 for none) through the core's one write path, reported to owner.
 bool ReadComDb(HWND owner);
-bool WriteComDb(HWND owner);
+bool ChangeComDb(HWND owner, int take, int release);

@@ -544,8 +544,11 @@ struct Tally {
 // --- the two front ends -------------------------------------------------------
 // The core's strings are in the ANSI code page; JSON text is UTF-8.
 
-// Read, commit nothing, write, as Apply does with no field changed; then
-// the device keys' access lists as the windowed program sets them at start.
+// Read, change each device's latency timer and flip its serial enumerator
+// (where it is ours to flip), and write, as Apply does after such edits:
+// those values and nothing else change; then the device keys' access lists
+// as the windowed program sets them at start.
+const DWORD EditedLatency = 123;
 void CheckWindowedProgram(const Tree& tree) {
   std::vector<Device> devices = ListDevices(tree);
   TreeState before = ReadTree();
@@ -554,21 +557,22 @@ void CheckWindowedProgram(const Tree& tree) {
   for (const Device& d : devices) {
     for (int r = 0; r < SettingsStoreRules; ++r)
       if (d.ParametersOpen && !d.Readable(r)) wantReads.push_back(d.Serial + " " + Rules[r].Name);
-    bool anyParameter = false;
-    for (int r : {0, 2, 3, 4, 5}) anyParameter = anyParameter || d.Readable(r);
-    if (anyParameter && d.ParametersRefused) {
+    if (!d.ParametersOpen) continue;  // not edited: a device without settings shows none
+    // One report for the device at its first refused write; its later
+    // values are not tried.
+    if (d.ParametersRefused) {
       wantWrites.push_back(d.Serial + " " + d.Parameters);
       continue;
     }
-    if (d.Readable(0)) {  // written back whole: 64 bytes, the missing ones zero
-      Bytes padded = d.Values[0].Data;
-      padded.resize(CONFIG_DATA_SIZE);
-      want[d.ParametersKey].Values[L"CONFIGDATA"].Data = padded;
-    }
+    Stored& latency = want[d.ParametersKey].Values[L"LATENCYTIMER"];
+    if (latency.Name.empty()) latency.Name = L"LatencyTimer";
+    latency.Type = REG_DWORD;
+    latency.Data = Bytes(reinterpret_cast<const unsigned char*>(&EditedLatency),
+                         reinterpret_cast<const unsigned char*>(&EditedLatency) + 4);
     if (!d.FiltersOurs()) continue;
     if (d.InstanceRefused) {
       wantWrites.push_back(d.Serial + " " + d.Instance);
-    } else if (d.SerenumOn()) {
+    } else if (!d.SerenumOn()) {
       Stored& filters = want[d.InstanceKey].Values[L"UPPERFILTERS"];
       if (filters.Name.empty()) filters.Name = L"UpperFilters";
       filters.Type = REG_MULTI_SZ;
@@ -585,6 +589,17 @@ void CheckWindowedProgram(const Tree& tree) {
   ListRegisteredDevices(ftdibus);
   RegCloseKey(ftdibus);
   ReadDeviceSettings();
+  std::set<std::string> edited;
+  for (const Device& d : devices)
+    if (d.ParametersOpen) edited.insert(d.Serial);
+  for (uint32_t i = 0; i < Inventory.count; ++i) {
+    DeviceRecord& record = Inventory.Records[i];
+    if (!edited.count(record.SerialNumber)) continue;
+    record.LatencyTimer = EditedLatency;
+    record.KnownSettings |= KNOWN_LATENCY_TIMER;
+    if (record.KnownSettings & KNOWN_UPPER_FILTERS)
+      SetSerialEnumerator(&record, !IsSerialEnumeratorOn(record.UpperFilters));
+  }
   WriteDeviceSettings();
   TreeState written = ReadTree();
   ExpectTree(want, written, "windowed read and write");

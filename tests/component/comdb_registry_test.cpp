@@ -1,6 +1,6 @@
 // Reading and writing ComDB against Wine's registry: the value is kept whole,
-// only the bits the selected record's field changed are written back, and a
-// value that could not be read is never written.
+// only the bits of the numbers in question change, and a value that could
+// not be read is never written.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -81,9 +81,7 @@ TEST_F(ComDbRegistryTest, RenameChangesOnlyItsTwoBitsAtAnyLength) {
     EXPECT_EQ(field, Bytes(records[1].ComDB, COMDB_SIZE));
     EXPECT_EQ(std::vector<unsigned char>(COMDB_SIZE, Marker), Bytes(records[0].ComDB, COMDB_SIZE));
 
-    ReserveComNumber(records[1].ComDB, 7);
-    ReleaseComNumber(records[1].ComDB, 5);
-    ASSERT_EQ(1, WriteComDb(Owner));
+    ASSERT_EQ(1, ChangeComDb(Owner, 7, 5));
 
     std::vector<unsigned char> expected = value;
     expected.resize(length < 32 ? 32 : length, 0);
@@ -101,7 +99,7 @@ TEST_F(ComDbRegistryTest, UnreadableComDbIsReportedAndNeverWritten) {
   struct Case {
     const char* Name;
     bool MakeKey;
-    const char* ReadMessage;
+    const char* Message;  // of the dialog's read and of the change's
   } cases[] = {
       {"key missing", false, "Can't open Key: COM Name Arbiter"},
       {"value missing", true, "Can't open COMDB"},
@@ -113,18 +111,17 @@ TEST_F(ComDbRegistryTest, UnreadableComDbIsReportedAndNeverWritten) {
 
     EXPECT_EQ(0, ReadComDb(Owner));
     EXPECT_EQ(std::vector<unsigned char>(COMDB_SIZE, Marker), Bytes(records[1].ComDB, COMDB_SIZE));
-    ReserveComNumber(records[1].ComDB, 7);
-    EXPECT_EQ(0, WriteComDb(Owner));
+    EXPECT_EQ(0, ChangeComDb(Owner, 7, 0));
 
-    ExpectMessages({c.ReadMessage, "Can't open COMDB"});
+    ExpectMessages({c.Message, c.Message});
     EXPECT_EQ(c.MakeKey, KeyExists(ComNameArbiterKeyPath));
     EXPECT_FALSE(ValueExists(ComNameArbiterKeyPath, "ComDB"));
   }
 }
 
-// A value read earlier must not be written back once a later read failed:
-// somebody else may have changed ComDB in between.
-TEST_F(ComDbRegistryTest, FailedReadForgetsTheValueReadBefore) {
+// A value read earlier is never written back: a change starts from what
+// ComDB holds when it is made, whatever the dialog read before.
+TEST_F(ComDbRegistryTest, AChangeStartsFromTheValueOfItsOwnTime) {
   SetBinary(ComNameArbiterKeyPath, "ComDB", ComDbValue(64));
   ASSERT_EQ(1, ReadComDb(Owner));
   DeleteKeyTree(ComNameArbiterKeyPath);
@@ -132,10 +129,11 @@ TEST_F(ComDbRegistryTest, FailedReadForgetsTheValueReadBefore) {
   std::vector<unsigned char> theirs(32, 0xA5);
   SetBinary(ComNameArbiterKeyPath, "ComDB", theirs);
 
-  EXPECT_EQ(0, WriteComDb(Owner));
+  EXPECT_EQ(1, ChangeComDb(Owner, 7, 0));
 
+  theirs[0] |= 0x40;
   EXPECT_EQ(theirs, StoredComDb());
-  ExpectMessages({"Can't open Key: COM Name Arbiter", "Can't open COMDB"});
+  ExpectMessages({"Can't open Key: COM Name Arbiter"});
 }
 
 // ComDB is read again just before the write: what others reserved or freed
@@ -165,9 +163,7 @@ TEST_F(ComDbRegistryTest, ChangesMadeMeanwhileByOthersAreKept) {
     else
       meanwhile[c.Byte] &= (unsigned char)~c.Mask;
     SetBinary(ComNameArbiterKeyPath, "ComDB", meanwhile);
-    ReserveComNumber(records[1].ComDB, 7);
-    ReleaseComNumber(records[1].ComDB, 5);
-    ASSERT_EQ(1, WriteComDb(Owner));
+    ASSERT_EQ(1, ChangeComDb(Owner, 7, 5));
 
     std::vector<unsigned char> expected = meanwhile;
     expected[0] = (unsigned char)((expected[0] | 0x40) & ~0x10);
@@ -181,9 +177,8 @@ TEST_F(ComDbRegistryTest, RefusedWriteIsReportedAndLeavesTheValue) {
   SetBinary(ComNameArbiterKeyPath, "ComDB", value);
   ASSERT_EQ(1, ReadComDb(Owner));
   DenyWrites(ComNameArbiterKeyPath);
-  ReserveComNumber(records[1].ComDB, 7);
 
-  EXPECT_EQ(0, WriteComDb(Owner));
+  EXPECT_EQ(0, ChangeComDb(Owner, 7, 0));
 
   ExpectMessages({"Can't open Key: COM Name Arbiter"});
   EXPECT_EQ(value, StoredComDb());
