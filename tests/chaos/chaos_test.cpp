@@ -589,12 +589,16 @@ void CheckWindowedProgram(const Tree& tree) {
   ListRegisteredDevices(ftdibus);
   RegCloseKey(ftdibus);
   ReadDeviceSettings();
+  // By key path: odd key names can give two records one serial.
   std::set<std::string> edited;
   for (const Device& d : devices)
-    if (d.ParametersOpen) edited.insert(d.Serial);
+    if (d.ParametersOpen) edited.insert(d.Parameters);
   for (uint32_t i = 0; i < Inventory.count; ++i) {
     DeviceRecord& record = Inventory.Records[i];
-    if (!edited.count(record.SerialNumber)) continue;
+    char path[DEVICE_KEY_PATH_SIZE];
+    if (!FormatDeviceKeyPath(path, sizeof path, &record, DEVICE_PARAMETERS_KEY) ||
+        !edited.count(path))
+      continue;
     record.LatencyTimer = EditedLatency;
     record.KnownSettings |= KNOWN_LATENCY_TIMER;
     if (record.KnownSettings & KNOWN_UPPER_FILTERS)
