@@ -1,20 +1,14 @@
 #include "baud/alias_registry.h"
 
-#include <string.h>
-
 #include "devices/device_changes.h"
 #include "platform/writer_lock.h"
 
 bool WriteConfigData(DeviceRecord* record, DeviceRecord* asRead, const Reporter* reporter) {
   WriterLock lock;
   if (!TakeWriterLock(reporter, &lock)) return false;
-  // Only ConfigData: the record's other edits wait for Apply.
-  DeviceRecord wanted = *asRead;
-  memcpy(wanted.ConfigData, record->ConfigData, CONFIG_DATA_SIZE);
-  wanted.KnownSettings |= KNOWN_CONFIG_DATA;
   ChangeSet set;
   set.Command = "Baud Rate Mapping";
-  PlanDeviceChanges(&set, asRead, &wanted, THROUGH_REGISTRY, 0);
+  PlanConfigDataChanges(&set, record, asRead, 0);
   bool done = CommitChangeSet(&set, reporter);
   ReleaseWriterLock(&lock);
   AdoptWrittenValues(set, 0, asRead);

@@ -5,7 +5,6 @@
 #include "devices/device_keys.h"
 #include "platform/writer_lock.h"
 
-#include <string.h>
 
 bool ReadBufferedWrites(DeviceRecord* record) {
   SetInitialBufferedWrites(record);
@@ -56,10 +55,7 @@ bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
   set.Command = "Buffered Writes";
   // The switch first, merged as every ConfigData write is; without it
   // written, the values are neither written nor deleted (one group).
-  DeviceRecord wanted = *asRead;
-  memcpy(wanted.ConfigData, record->ConfigData, CONFIG_DATA_SIZE);
-  wanted.KnownSettings |= KNOWN_CONFIG_DATA;
-  PlanDeviceChanges(&set, asRead, &wanted, THROUGH_REGISTRY, 0);
+  PlanConfigDataChanges(&set, record, asRead, 0);
   // The dialog's OK asks for all three: written when on, deleted when off.
   for (int index : BufferedWriteStoreOrder) {
     const BufferedWriteValue& value = BufferedWriteValues[index];

@@ -1,5 +1,7 @@
 #include "cli/journal_reader.h"
 
+#include "devices/journal_lines.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -9,32 +11,6 @@ typedef nlohmann::ordered_json Json;
 
 namespace {
 
-const char* const TypeNames[] = {"REG_NONE",
-                                 "REG_SZ",
-                                 "REG_EXPAND_SZ",
-                                 "REG_BINARY",
-                                 "REG_DWORD",
-                                 "REG_DWORD_BIG_ENDIAN",
-                                 "REG_LINK",
-                                 "REG_MULTI_SZ",
-                                 "REG_RESOURCE_LIST",
-                                 "REG_FULL_RESOURCE_DESCRIPTOR",
-                                 "REG_RESOURCE_REQUIREMENTS_LIST",
-                                 "REG_QWORD"};
-
-bool TypeOfName(const std::string& name, uint32_t* type) {
-  for (uint32_t i = 0; i < sizeof TypeNames / sizeof TypeNames[0]; ++i)
-    if (name == TypeNames[i]) {
-      *type = i;
-      return true;
-    }
-  if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != std::string::npos)
-    return false;
-  unsigned long long number = strtoull(name.c_str(), nullptr, 10);
-  if (number > 0xFFFFFFFFull) return false;
-  *type = (uint32_t)number;
-  return true;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -75,7 +51,7 @@ bool ParseJournalValue(const Json& image, JournalValue* value) {
   if (!image.is_object()) return false;
   std::string type, data;
   if (!StringField(image, "type", &type) || !StringField(image, "data", &data)) return false;
-  if (!TypeOfName(type, &value->Type) || data.size() % 2) return false;
+  if (!RegistryTypeOfName(type, &value->Type) || data.size() % 2) return false;
   for (size_t i = 0; i < data.size(); i += 2) {
     int high = HexDigit(data[i]), low = HexDigit(data[i + 1]);
     if (high < 0 || low < 0) return false;

@@ -127,16 +127,9 @@ static void ReportStepFailure(const ChangeSet& set, const FailedChange& failed,
     return;
   }
   bool portName = change.Value == "PortName";
-  Report report =
-      MakeReport(portName ? REPORT_WRITE_PORT_NAME : REPORT_WRITE_FRIENDLY_NAME,
-                 portName ? "Can't write PortName" : "Can't write FriendlyName", "ERROR",
-                 MB_ICONERROR | MB_OK);
-  report.Port = change.Port.c_str();
-  report.Serial = change.Serial.c_str();
-  report.Value = change.Value.c_str();
-  report.Key = change.Key.c_str();
-  report.Error = failed.Error;
-  TellReporter(reporter, report);
+  TellReporter(reporter, ChangeReport(portName ? REPORT_WRITE_PORT_NAME : REPORT_WRITE_FRIENDLY_NAME,
+                                      portName ? "Can't write PortName" : "Can't write FriendlyName",
+                                      MB_ICONERROR | MB_OK, change, failed.Error));
 }
 
 DWORD RenameDevice(DeviceRecord* record, int number, ValueWriter instanceWriter,

@@ -2,6 +2,9 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <set>
+
 #include "devices/device_properties.h"
 #include "devices/journal.h"
 
@@ -163,11 +166,13 @@ void PutBackGroup(CommitState* state, ChangeSet* set, size_t failed) {
 
 bool CommitChangeSet(ChangeSet* set, const Reporter* reporter) {
   set->Failed.clear();
-  std::vector<ValueChange> kept;
-  for (ValueChange& change : set->Changes)
-    if (change.Kind != CHANGE_VALUE || !SameImage(change.Before, change.After))
-      kept.push_back(change);
-  set->Changes.swap(kept);
+  // A value that already holds what is wanted is not written, nor recorded.
+  set->Changes.erase(std::remove_if(set->Changes.begin(), set->Changes.end(),
+                                    [](const ValueChange& change) {
+                                      return change.Kind == CHANGE_VALUE &&
+                                             SameImage(change.Before, change.After);
+                                    }),
+                     set->Changes.end());
   if (set->Changes.empty()) return true;
 
   if (JournalEnabled()) {
@@ -185,12 +190,10 @@ bool CommitChangeSet(ChangeSet* set, const Reporter* reporter) {
   }
 
   CommitState state;
-  std::vector<int> endedGroups;
+  std::set<int> endedGroups;
   for (size_t i = 0; i < set->Changes.size(); ++i) {
     ValueChange& change = set->Changes[i];
-    bool ended = false;
-    for (int group : endedGroups) ended = ended || group == change.Group;
-    if (ended) continue;
+    if (endedGroups.count(change.Group)) continue;
     bool keyNotOpened;
     LONG rc = WriteImage(&state, change, change.After, &keyNotOpened);
     if (rc == ERROR_SUCCESS) {
@@ -198,7 +201,7 @@ bool CommitChangeSet(ChangeSet* set, const Reporter* reporter) {
       continue;
     }
     set->Failed.push_back({i, (DWORD)rc, keyNotOpened});
-    endedGroups.push_back(change.Group);
+    endedGroups.insert(change.Group);
     if (IsUndoGroup(*set, change.Group)) PutBackGroup(&state, set, i);
   }
   if (state.Key) RegCloseKey(state.Key);

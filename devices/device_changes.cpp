@@ -119,6 +119,26 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
   if (parameters) RegCloseKey(parameters);
 }
 
+void PlanConfigDataChanges(ChangeSet* set, const DeviceRecord* record, const DeviceRecord* asRead,
+                           int group) {
+  // The record's other edits wait for Apply.
+  DeviceRecord wanted = *asRead;
+  memcpy(wanted.ConfigData, record->ConfigData, CONFIG_DATA_SIZE);
+  wanted.KnownSettings |= KNOWN_CONFIG_DATA;
+  PlanDeviceChanges(set, asRead, &wanted, THROUGH_REGISTRY, group);
+}
+
+Report ChangeReport(ReportOperation operation, const char* text, UINT style,
+                    const ValueChange& change, DWORD error) {
+  Report report = MakeReport(operation, text, "ERROR", style);
+  report.Port = change.Port.c_str();
+  report.Serial = change.Serial.c_str();
+  report.Value = change.Value.c_str();
+  report.Key = change.Key.c_str();
+  report.Error = error;
+  return report;
+}
+
 DriverValueId DriverValueNamed(const std::string& name) {
   for (int value = 0; value < VALUE_NAME_COUNT; ++value)
     if (name == DriverValues[value].Name) return (DriverValueId)value;
@@ -146,14 +166,11 @@ void AdoptWrittenValues(const ChangeSet& set, int group, DeviceRecord* record) {
 }
 
 void ReportFailedGroups(const ChangeSet& set, ReportOperation operation, const char* what,
-                        const Reporter* reporter) {
-  std::vector<int> reported;
+                        const Reporter* reporter, int silent) {
+  // A failure ends its group: each group fails once at the most.
   for (const FailedChange& failed : set.Failed) {
     const ValueChange& change = set.Changes[failed.Index];
-    bool seen = false;
-    for (int group : reported) seen = seen || group == change.Group;
-    if (seen) continue;
-    reported.push_back(change.Group);
+    if (change.Group == silent) continue;
     char text[160];
     if (!change.Port.empty())
       snprintf(text, sizeof text, "Cannot write the %s of %s (serial %s)", what,
@@ -161,12 +178,6 @@ void ReportFailedGroups(const ChangeSet& set, ReportOperation operation, const c
     else
       snprintf(text, sizeof text, "Cannot write the %s of the device with serial %s", what,
                change.Serial.c_str());
-    Report report = MakeReport(operation, text, "ERROR", MB_OK);
-    report.Port = change.Port.c_str();
-    report.Serial = change.Serial.c_str();
-    report.Value = change.Value.c_str();
-    report.Key = change.Key.c_str();
-    report.Error = failed.Error;
-    TellReporter(reporter, report);
+    TellReporter(reporter, ChangeReport(operation, text, MB_OK, change, failed.Error));
   }
 }

@@ -19,16 +19,28 @@ void PlanDeviceValue(ChangeSet* set, const DeviceRecord* device, DriverValueId v
 void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRecord* wanted,
                        ValueWriter instanceWriter, int group);
 
+// Only the ConfigData of record, as it differs from asRead: what a dialog
+// that writes ConfigData at once plans.
+void PlanConfigDataChanges(ChangeSet* set, const DeviceRecord* record, const DeviceRecord* asRead,
+                           int group);
+
+// A report carrying a change's facts: port, serial, value, key, error.
+Report ChangeReport(ReportOperation operation, const char* text, UINT style,
+                    const ValueChange& change, DWORD error);
+
 // The record's fields take what the set wrote of the group, so that the
 // record says what the registry holds.
 void AdoptWrittenValues(const ChangeSet& set, int group, DeviceRecord* record);
 // The same for one change, whatever its group.
 void AdoptWrittenChange(const ValueChange& change, DeviceRecord* record);
 
+enum { NO_SILENT_GROUP = -1000000 };
+
 // Each failed group's first failure, once: "Cannot write the <what> of COM5
 // (serial FT12AB34A)", caption "ERROR", with the value, key and error.
+// A group given as silent is not reported.
 void ReportFailedGroups(const ChangeSet& set, ReportOperation operation, const char* what,
-                        const Reporter* reporter);
+                        const Reporter* reporter, int silent = NO_SILENT_GROUP);
 
 // The table's entry of a value name; VALUE_NAME_COUNT for none.
 DriverValueId DriverValueNamed(const std::string& name);

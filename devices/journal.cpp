@@ -20,7 +20,9 @@ std::string ChosenFolder;
 // Registry names and the command line come in the ANSI code page; the
 // journal is UTF-8.
 std::string Utf8Of(const std::string& ansi) {
-  if (ansi.empty()) return ansi;
+  bool plain = true;  // ASCII is the same in both: most names are
+  for (char c : ansi) plain = plain && (unsigned char)c < 0x80;
+  if (plain) return ansi;
   int wide = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
   if (wide <= 0) return ansi;
   std::wstring text(wide, L'\0');

@@ -1,23 +1,40 @@
 #include "devices/journal_lines.h"
 
+#include <stdlib.h>
+
 #include <stdio.h>
 #include <string.h>
 
+static const char* const TypeNames[] = {"REG_NONE",
+                                        "REG_SZ",
+                                        "REG_EXPAND_SZ",
+                                        "REG_BINARY",
+                                        "REG_DWORD",
+                                        "REG_DWORD_BIG_ENDIAN",
+                                        "REG_LINK",
+                                        "REG_MULTI_SZ",
+                                        "REG_RESOURCE_LIST",
+                                        "REG_FULL_RESOURCE_DESCRIPTOR",
+                                        "REG_RESOURCE_REQUIREMENTS_LIST",
+                                        "REG_QWORD"};
+
 std::string RegistryTypeName(uint32_t type) {
-  static const char* const names[] = {"REG_NONE",
-                                      "REG_SZ",
-                                      "REG_EXPAND_SZ",
-                                      "REG_BINARY",
-                                      "REG_DWORD",
-                                      "REG_DWORD_BIG_ENDIAN",
-                                      "REG_LINK",
-                                      "REG_MULTI_SZ",
-                                      "REG_RESOURCE_LIST",
-                                      "REG_FULL_RESOURCE_DESCRIPTOR",
-                                      "REG_RESOURCE_REQUIREMENTS_LIST",
-                                      "REG_QWORD"};
-  if (type < sizeof names / sizeof names[0]) return names[type];
+  if (type < sizeof TypeNames / sizeof TypeNames[0]) return TypeNames[type];
   return std::to_string(type);
+}
+
+bool RegistryTypeOfName(const std::string& name, uint32_t* type) {
+  for (uint32_t i = 0; i < sizeof TypeNames / sizeof TypeNames[0]; ++i)
+    if (name == TypeNames[i]) {
+      *type = i;
+      return true;
+    }
+  if (name.empty() || name.size() > 10 || name.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  unsigned long long number = strtoull(name.c_str(), nullptr, 10);
+  if (number > 0xFFFFFFFFull) return false;
+  *type = (uint32_t)number;
+  return true;
 }
 
 std::string HexOfBytes(const unsigned char* data, size_t size) {

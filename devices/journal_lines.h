@@ -35,6 +35,8 @@ struct JournalFailure {
 // "REG_DWORD" for the types the registry names; any other type as its
 // number in decimal text, so that a reader can still write it back.
 std::string RegistryTypeName(uint32_t type);
+// The type a name of RegistryTypeName stands for; false for none.
+bool RegistryTypeOfName(const std::string& name, uint32_t* type);
 // Two lower-case hex digits a byte.
 std::string HexOfBytes(const unsigned char* data, size_t size);
 // The text as a JSON string, quotes included; bytes from 0x80 on are kept

@@ -241,14 +241,12 @@ WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrit
     PlanIgnoreSerial(&set, write.IgnoreSerial == IGNORE_SERIAL_ON, IGNORE_SERIAL_GROUP);
   bool done = CommitChangeSet(&set, reporter);
   ReleaseWriterLock(&lock);
-  for (uint32_t i = 0; inventory->AsRead && i < inventory->count; ++i)
-    AdoptWrittenValues(set, (int)i, &inventory->AsRead[i]);
-  // The devices' failures, once each; the machine-wide option is told apart.
-  ChangeSet devices = set;
-  devices.Failed.clear();
-  for (const FailedChange& failed : set.Failed)
-    if (set.Changes[failed.Index].Group != IGNORE_SERIAL_GROUP) devices.Failed.push_back(failed);
-  ReportFailedGroups(devices, REPORT_WRITE_SETTINGS, "settings", reporter);
+  // Each change's group is its record's index.
+  for (const ValueChange& change : set.Changes)
+    if (inventory->AsRead && change.Group >= 0 && (uint32_t)change.Group < inventory->count)
+      AdoptWrittenChange(change, &inventory->AsRead[change.Group]);
+  // The devices' failures, once each; the machine-wide option's are not shown.
+  ReportFailedGroups(set, REPORT_WRITE_SETTINGS, "settings", reporter, IGNORE_SERIAL_GROUP);
   if (set.Withheld) return WRITE_WITHHELD;
   return done ? WRITE_DONE : WRITE_FAILED;
 }

@@ -21,6 +21,7 @@
 #include "access/access.h"
 #include "component/core_calls.h"
 #include "devices/inventory.h"
+#include "devices/journal.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_store.h"
 
@@ -96,9 +97,24 @@ int ProgramStartup(int count) {
 // Apply after the user changed every device's latency: a new value each
 // run, so that every run writes one value a device.
 DWORD BenchLatency = 16;
+// What the change journal grew by in the program's last write: the floor
+// writes as many bytes, as two flushed lines, as the journal's begun and
+// end lines are.
+unsigned long long JournalBytes = 0;
+
+unsigned long long JournalSize() {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(JournalFilePath().c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (unsigned long long)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
 int ProgramWrite(int) {
   for (uint32_t i = 0; i < Inventory.count; ++i) Inventory.Records[i].LatencyTimer = BenchLatency;
-  return WriteDeviceSettings();
+  unsigned long long before = JournalSize();
+  int ok = WriteDeviceSettings();
+  unsigned long long after = JournalSize();
+  JournalBytes = after >= before ? after - before : after;  // a rotation starts a new file
+  return ok;
 }
 
 // --- The floor: the same registry calls, nothing else ------------------------
@@ -224,6 +240,18 @@ int FloorWrite(int count) {
     ok &= SetValue(key, "LatencyTimer", REG_DWORD, &BenchLatency, 4);
     RegCloseKey(key);
   }
+  std::string scratch = JournalFolder() + "\\bench-floor.jsonl";
+  HANDLE file = CreateFileA(scratch.c_str(), FILE_APPEND_DATA, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  std::string line(JournalBytes > 64 ? (size_t)JournalBytes - 32 : 1, 'x');
+  DWORD written;
+  ok &= WriteFile(file, line.data(), (DWORD)line.size(), &written, nullptr) &&
+        FlushFileBuffers(file) && WriteFile(file, line.data(), 32 < line.size() ? 32 : 1, &written,
+                                            nullptr) &&
+        FlushFileBuffers(file);
+  CloseHandle(file);
+  DeleteFileA(scratch.c_str());
   return ok;
 }
 
