@@ -66,12 +66,12 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 bool IsCommand(const char* word) { return FindCommand(word) != nullptr; }
 
 // One command of the table as a CLI11 subcommand: its words and options.
-void AddCommand(CLI::App* app, const CommandSpec& spec, CommandLine* line) {
-  CLI::App* sub = app->add_subcommand(spec.Name, spec.Help);
-  const char* name = spec.Name;
+void AddCommand(CLI::App* app, const CommandSpec& entry, CommandLine* line) {
+  CLI::App* sub = app->add_subcommand(entry.Name, entry.Help);
+  const char* name = entry.Name;
   sub->callback([line, name] { line->Command = name; });
-  if (spec.DefaultPort) line->Port = spec.DefaultPort;
-  for (const CommandArgument& argument : spec.Arguments) {
+  if (entry.DefaultPort) line->Port = entry.DefaultPort;
+  for (const CommandArgument& argument : entry.Arguments) {
     if (!argument.Name) continue;
     CLI::Option* option =
         argument.Target == TO_PORT        ? sub->add_option(argument.Name, line->Port, argument.Help)
@@ -81,19 +81,19 @@ void AddCommand(CLI::App* app, const CommandSpec& spec, CommandLine* line) {
                                                             argument.Help);
     if (argument.Required) option->required();
   }
-  if (spec.Options & OPTION_ATTACHED)
+  if (entry.Options & OPTION_ATTACHED)
     sub->add_flag("--attached", line->AttachedOnly, "only the ports attached now");
-  if (spec.Options & OPTION_FORCE_NUMBER)
+  if (entry.Options & OPTION_FORCE_NUMBER)
     sub->add_flag("--force", line->Force, "take the number even when it is in use");
-  if (spec.Options & OPTION_FORCE_UNDO)
+  if (entry.Options & OPTION_FORCE_UNDO)
     sub->add_flag("--force", line->Force, "put values back even when they were changed since");
-  if (spec.Options & OPTION_EXPORT_FILES) {
+  if (entry.Options & OPTION_EXPORT_FILES) {
     sub->add_option("--profile", line->ProfileFile, "the profile to write (- for standard output)");
     sub->add_option("--reg", line->RegFile, "the .reg file to write (UTF-16, for reg import)");
   }
-  if (spec.Options & OPTION_LAST)
+  if (entry.Options & OPTION_LAST)
     sub->add_option("--last", line->Last, "how many change sets (default 20)");
-  sub->footer(spec.Options & OPTION_SETTINGS_HELP ? SettingsHelp() : ExitCodes);
+  sub->footer(entry.Options & OPTION_SETTINGS_HELP ? SettingsHelp() : ExitCodes);
 }
 
 bool AskedForJson(int argc, char** argv) {
