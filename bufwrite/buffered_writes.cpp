@@ -18,20 +18,6 @@ bool ReadBufferedWrites(DeviceRecord* record) {
   return true;
 }
 
-bool ReadBufferedWriteValues(DeviceRecord* record) {
-  HKEY key;
-  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  for (const BufferedWriteValue& value : BufferedWriteValues) {
-    if (QueryDeviceValue(key, value.Name, REG_DWORD, &(record->*value.Field), sizeof(uint32_t),
-                         nullptr) == ERROR_SUCCESS)
-      record->KnownSettings |= value.Known;
-    else
-      record->KnownSettings &= ~value.Known;
-  }
-  RegCloseKey(key);
-  return true;
-}
-
 void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState) {
   bool on = checkState == BST_CHECKED;
   if (on == GetOptionBit(record->ConfigData, BufferedWritesEnabled)) return;

@@ -13,11 +13,6 @@
 // not a DWORD) keeps its number. False when the key could not be read.
 bool ReadBufferedWrites(DeviceRecord* record);
 
-// The three values as the registry holds them, whatever the switch: each one
-// that is a 4-byte REG_DWORD is taken and marked known, any other stays
-// unknown. False when the key could not be read.
-bool ReadBufferedWriteValues(DeviceRecord* record);
-
 // The check box's BM_GETCHECK result into BufferedWritesEnabled: checked
 // sets the bit, anything else clears it.
 void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState);

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "bufwrite/buffered_writes.h"
 #include "cli/profile.h"
 #include "cli/settings.h"
 #include "devices/inventory.h"
@@ -70,8 +69,8 @@ bool LoadMachine(Machine* machine, ReadDepth depth, Outcome* outcome) {
     if (depth == READ_PORT_NAMES) {
       ReadDevicePortName(record);
     } else {
-      ReadDeviceRecordSettings(record, &listing);
-      ReadBufferedWriteValues(record);
+      // One opening of Device Parameters for all of its values.
+      ReadDeviceRecordSettings(record, &listing, nullptr, true);
     }
   }
   return true;

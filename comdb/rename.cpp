@@ -66,18 +66,21 @@ bool ChangeComDb(const int* take, int takeCount, const int* release, int release
                  const char* command, const Reporter* reporter) {
   WriterLock lock;
   if (!TakeWriterLock(reporter, &lock)) return false;
+  ReportHolder holder;
+  Reporter later = HoldingReporter(&holder);  // told once the lock is let go
   ChangeSet set;
   set.Command = command;
   bool done = true;
   for (int i = 0; done && i < releaseCount; ++i)
-    done = PlanComDbChange(&set, 0, release[i], 0, reporter);
-  for (int i = 0; done && i < takeCount; ++i) done = PlanComDbChange(&set, take[i], 0, 0, reporter);
+    done = PlanComDbChange(&set, 0, release[i], 0, &later);
+  for (int i = 0; done && i < takeCount; ++i) done = PlanComDbChange(&set, take[i], 0, 0, &later);
   if (done) {
     done = CommitChangeSet(&set, reporter);
     if (!set.Failed.empty())
-      ReportComDb(reporter, REPORT_WRITE_COMDB, set.Failed[0].KeyNotOpened, set.Failed[0].Error);
+      ReportComDb(&later, REPORT_WRITE_COMDB, set.Failed[0].KeyNotOpened, set.Failed[0].Error);
   }
   ReleaseWriterLock(&lock);
+  TellHeldReports(&holder, reporter);
   return done;
 }
 
@@ -144,25 +147,31 @@ DWORD RenameDevice(DeviceRecord* record, int number, ValueWriter instanceWriter,
 
   WriterLock lock;
   if (!TakeWriterLock(reporter, &lock)) return WAIT_TIMEOUT;
+  ReportHolder holder;
+  Reporter later = HoldingReporter(&holder);  // told once the lock is let go
   ChangeSet set;
   set.Command = command;
   set.UndoGroups.push_back(0);
   // The new number is reserved before any name points at it, and the old
   // one freed only after nothing does.
-  bool planned = PlanComDbChange(&set, number, 0, 0, reporter);
+  bool planned = PlanComDbChange(&set, number, 0, 0, &later);
   if (planned) {
     PlanDeviceValue(&set, record, VALUE_PORT_NAME, StringImage(name), instanceWriter, 0);
     PlanDeviceValue(&set, record, VALUE_FRIENDLY_NAME, StringImage(friendly), instanceWriter, 0);
     if (oldNumber && oldNumber != number && !ComNumberHeldByOther(record, oldNumber))
-      planned = PlanComDbChange(&set, 0, oldNumber, 0, reporter);
+      planned = PlanComDbChange(&set, 0, oldNumber, 0, &later);
   }
   DWORD result = ERROR_INVALID_DATA;
   if (planned) {
+    // The journal's question is asked at once: the write waits for it.
     CommitChangeSet(&set, reporter);
-    result = set.Failed.empty() ? ERROR_SUCCESS : set.Failed[0].Error;
-    if (!set.Failed.empty()) ReportStepFailure(set, set.Failed[0], reporter);
+    result = set.Withheld          ? ERROR_CANCELLED
+             : set.Failed.empty() ? ERROR_SUCCESS
+                                  : set.Failed[0].Error;
+    if (!set.Failed.empty()) ReportStepFailure(set, set.Failed[0], &later);
   }
   ReleaseWriterLock(&lock);
+  TellHeldReports(&holder, reporter);
   if (result == ERROR_SUCCESS) snprintf(record->PortName, PORT_NAME_SIZE, "%s", name);
   return result;
 }

@@ -101,7 +101,22 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
   }
 }
 
-bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, uint32_t* unread) {
+// The three buffered-write values: each one that is a 4-byte REG_DWORD is
+// taken and known, any other stays unknown.
+static void ReadBufferedWriteValuesFrom(HKEY key, DeviceRecord* record) {
+  for (DriverValueId value :
+       {VALUE_WRITE_BUFFER_SIZE, VALUE_WRITE_BUFFER_THRESHOLD, VALUE_WRITE_LATENCY}) {
+    const DriverValue& definition = DriverValues[value];
+    if (QueryDeviceValue(key, definition.Name, REG_DWORD, DriverValueField(record, value),
+                         definition.Size, nullptr) == ERROR_SUCCESS)
+      record->KnownSettings |= definition.Known;
+    else
+      record->KnownSettings &= ~definition.Known;
+  }
+}
+
+bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, uint32_t* unread,
+                              bool bufferedWrites) {
   uint32_t none = 0;
   if (!unread) unread = &none;
   *unread = 0;
@@ -110,6 +125,15 @@ bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter, ui
   if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS)
     return false;  // its values stay unknown and so are never written back
   ReadParameterValues(record, key, reporter, unread);
+  if (bufferedWrites) ReadBufferedWriteValuesFrom(key, record);
+  RegCloseKey(key);
+  return true;
+}
+
+bool ReadBufferedWriteSettings(DeviceRecord* record) {
+  HKEY key;
+  if (OpenDeviceKey(record, DEVICE_PARAMETERS_KEY, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  ReadBufferedWriteValuesFrom(key, record);
   RegCloseKey(key);
   return true;
 }

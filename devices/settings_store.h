@@ -13,8 +13,14 @@
 // its Device Parameters key did not open.
 // *unread, when given, gets a bit per value reported unread (ReportUnreadValues
 // replays them).
+// With bufferedWrites, the three buffered-write values too, through the
+// same opening of the key (ReadBufferedWriteSettings' rule).
 bool ReadDeviceRecordSettings(DeviceRecord* record, const Reporter* reporter,
-                              uint32_t* unread = nullptr);
+                              uint32_t* unread = nullptr, bool bufferedWrites = false);
+// The three buffered-write values as the registry holds them, whatever the
+// switch: each one that is a 4-byte REG_DWORD is taken and marked known,
+// any other stays unknown. False when the key could not be read.
+bool ReadBufferedWriteSettings(DeviceRecord* record);
 // The reports a read of the record gave for the values in unread, again
 // and in the same order: for a device whose values were read moments ago.
 void ReportUnreadValues(const DeviceRecord* record, uint32_t unread, const Reporter* reporter);

@@ -53,3 +53,16 @@ struct Reporter {
 Report MakeReport(ReportOperation operation, const char* text, const char* caption, UINT style);
 // Hands the report to the reporter; IDOK when there is none to ask.
 int TellReporter(const Reporter* reporter, const Report& report);
+
+// Reports kept to be told later. A front end's message box waits for the
+// user, so no report is shown while the machine-wide writer lock is held:
+// other writers would wait on a box nobody is looking at.
+struct HeldReport;
+struct ReportHolder {
+  HeldReport* Reports;  // Count of them, in the order told
+  int Count;
+};
+// A reporter that keeps each report (answering IDOK) in the holder.
+Reporter HoldingReporter(ReportHolder* holder);
+// Tells the kept reports to the reporter, in order, and empties the holder.
+void TellHeldReports(ReportHolder* holder, const Reporter* reporter);

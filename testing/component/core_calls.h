@@ -41,7 +41,7 @@ inline DeviceRecord* AsReadOf(DeviceRecord* record, DeviceRecord* scratch) {
   *scratch = *record;
   scratch->KnownSettings = 0;
   ReadDeviceRecordSettings(scratch, nullptr);
-  ReadBufferedWriteValues(scratch);
+  ReadBufferedWriteSettings(scratch);
   return scratch;
 }
 inline bool WriteConfigData(DeviceRecord* record) {

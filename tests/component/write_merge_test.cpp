@@ -3,8 +3,10 @@
 // settings survives, unless the user changed the same setting.
 #include <functional>
 
+#include "comdb/rename.h"
 #include "devices/config_data.h"
 #include "devices/settings_rules.h"
+#include "platform/writer_lock.h"
 #include "settings_test_support.h"
 
 namespace {
@@ -117,6 +119,53 @@ TEST_F(WriteMergeTest, ApplyKeepsWhatOthersWroteMeanwhile) {
     EXPECT_TRUE(ReadValue(paramsB, "ConfigData", &configAfter));
     EXPECT_EQ(configB, configAfter);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Whether another thread could take the writer lock while a report was
+// being told: a box shown under the lock would keep every other writer
+// waiting on the user.
+struct LockProbe {
+  int Told = 0;
+  int ToldUnderLock = 0;
+};
+
+DWORD WINAPI TryWriterLock(LPVOID) {
+  WriterLock lock;
+  DWORD rc = AcquireWriterLock(0, &lock);
+  ReleaseWriterLock(&lock);
+  return rc;
+}
+
+int ProbeWriterLock(void* context, const Report*) {
+  LockProbe* probe = static_cast<LockProbe*>(context);
+  ++probe->Told;
+  HANDLE thread = CreateThread(nullptr, 0, TryWriterLock, nullptr, 0, nullptr);
+  DWORD code = WAIT_TIMEOUT;
+  if (thread && WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+  if (thread) CloseHandle(thread);
+  if (code != ERROR_SUCCESS) ++probe->ToldUnderLock;
+  return IDOK;
+}
+
+class ReportsAfterTheLockTest : public RegistryTest {};
+
+TEST_F(ReportsAfterTheLockTest, ARefusedRenameIsToldOnceTheLockIsLetGo) {
+  AddRegisteredDevice(FtdiDeviceId, SerialA, "COM5");
+  SetBinary(ComNameArbiterKeyPath, "ComDB", std::vector<unsigned char>(32, 0));
+  DenyWrites(ComNameArbiterKeyPath);
+  DeviceRecord record = MakeRecord(FtdiDeviceId, SerialA, "COM5");
+  LockProbe probe;
+  Reporter reporter = {ProbeWriterLock, &probe};
+
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED),
+            RenameDevice(&record, 9, THROUGH_REGISTRY, "Rename COM Port", &reporter));
+  EXPECT_EQ(1, probe.Told);
+  EXPECT_EQ(0, probe.ToldUnderLock);
+  EXPECT_STREQ("COM5", record.PortName);
 }
 
 }  // namespace
