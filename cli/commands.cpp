@@ -76,24 +76,28 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
   if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
+  // Only the output asked for is built: for thousands of ports the other
+  // would cost as much as reading them.
   for (uint32_t i : indexes) {
     const DeviceRecord& record = machine.Registered.Records[i];
     int attached = AttachedState(machine, record);
-    Json port = PortObject(record, attached);
-    Json settings = Json::object();
+    if (outcome->JsonOutput) {
+      Json port = PortObject(record, attached);
+      Json settings = Json::object();
+      for (const SettingSpec& definition : Settings)
+        settings[definition.Name] = JsonValue(definition, CurrentValue(definition, record));
+      port["settings"] = settings;
+      outcome->Document["ports"].push_back(port);
+      continue;
+    }
     outcome->Lines.push_back(ShownName(record) + "  " + SerialOf(record) + "  " + VidPidOf(record) +
                              "  " +
                              (attached < 0 ? "attachment unknown"
                               : attached   ? "attached"
                                            : "not attached"));
-    for (const SettingSpec& definition : Settings) {
-      SettingValue value = CurrentValue(definition, record);
-      settings[definition.Name] = JsonValue(definition, value);
+    for (const SettingSpec& definition : Settings)
       outcome->Lines.push_back("  " + Pad(definition.Name, 27) +
-                               FormatSettingValue(definition, value));
-    }
-    port["settings"] = settings;
-    outcome->Document["ports"].push_back(port);
+                               FormatSettingValue(definition, CurrentValue(definition, record)));
   }
   return Finish(outcome);
 }
