@@ -3,7 +3,6 @@
 #include "devices/config_data.h"
 #include "devices/device_changes.h"
 #include "devices/device_keys.h"
-#include "platform/writer_lock.h"
 
 
 bool ReadBufferedWrites(DeviceRecord* record) {
@@ -48,11 +47,7 @@ bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
     PlanDeviceValue(&set, record, DriverValueNamed(value.Name),
                     on ? DwordImage(record->*value.Field) : ValueImage(), THROUGH_REGISTRY, 0);
   }
-  bool done = CommitChangeSet(&set, reporter);
-  ReleaseWriterLock(&lock);
-  AdoptWrittenValues(set, 0, asRead);
-  AdoptWrittenValues(set, 0, record);
-  // The dialog closes on OK whatever the outcome: say so now, once.
-  ReportFailedGroups(set, REPORT_WRITE_BUFFERED_WRITES, "buffered writes", reporter);
-  return done;
+  // The dialog closes on OK whatever the outcome: a failure is said now, once.
+  return FinishDeviceWrite(&set, &lock, record, asRead, REPORT_WRITE_BUFFERED_WRITES,
+                           "buffered writes", reporter);
 }

@@ -128,6 +128,18 @@ void PlanConfigDataChanges(ChangeSet* set, const DeviceRecord* record, const Dev
   PlanDeviceChanges(set, asRead, &wanted, THROUGH_REGISTRY, group);
 }
 
+bool FinishDeviceWrite(ChangeSet* set, WriterLock* lock, DeviceRecord* record,
+                       DeviceRecord* asRead, ReportOperation operation, const char* what,
+                       const Reporter* reporter) {
+  bool done = CommitChangeSet(set, reporter);
+  // Before any box: another writer must not wait on the user.
+  ReleaseWriterLock(lock);
+  AdoptWrittenValues(*set, 0, asRead);
+  AdoptWrittenValues(*set, 0, record);
+  ReportFailedGroups(*set, operation, what, reporter);
+  return done;
+}
+
 Report ChangeReport(ReportOperation operation, const char* text, UINT style,
                     const ValueChange& change, DWORD error) {
   Report report = MakeReport(operation, text, "ERROR", style);
