@@ -3,8 +3,14 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <string>
 
 #include "devices/device_keys.h"
+#include "devices/journal_lines.h"
+#include "devices/write_transaction.h"
+#include "platform/key_security.h"
 
 namespace {
 
@@ -116,16 +122,6 @@ bool BuildAccessDescriptor(const AccessEntry* entries, int count, PSID* sids, Ac
   return true;
 }
 
-// Makes Administrators the owner of a key under HKEY_LOCAL_MACHINE. A
-// failure shows in the WRITE_DAC open that follows, so it is not reported.
-void TakeOwnership(const char* keyPath, PSID administrators) {
-  char objectName[256];
-  int n = snprintf(objectName, sizeof objectName, "MACHINE\\%s", keyPath);
-  if (n < 0 || (size_t)n >= sizeof objectName) return;
-  SetNamedSecurityInfoA(objectName, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, administrators,
-                        nullptr, nullptr, nullptr);
-}
-
 void ReportPermissions(const Reporter* reporter, const char* text, UINT style, const char* key,
                        LONG error) {
   Report report = MakeReport(REPORT_SET_PERMISSIONS, text, "ERROR", style);
@@ -134,29 +130,144 @@ void ReportPermissions(const Reporter* reporter, const char* text, UINT style, c
   TellReporter(reporter, report);
 }
 
-// FTDIBUS is open for WRITE_DAC; writes its DACL, then the arbiter's.
-bool WriteDriverKeyDacls(HKEY ftdibus, PSECURITY_DESCRIPTOR descriptor, const Reporter* reporter) {
-  LONG rc = RegSetKeySecurity(ftdibus, DACL_SECURITY_INFORMATION, descriptor);
-  if (rc != ERROR_SUCCESS) {
-    ReportPermissions(reporter, "Could not set permissions", MB_OK, FtdibusKeyPath, rc);
-    return false;
+void ReportDeviceKeyNotOpened(const Reporter* reporter, const char* path, LONG error) {
+  char text[1024];
+  snprintf(text, sizeof text, "Failed to open the key %s for WRITE_DAC access", path);
+  ReportPermissions(reporter, text, MB_ICONWARNING | MB_OK, path, error);
+}
+
+// The groups of the start-up access set: the driver keys together (a
+// refused FTDIBUS leaves the arbiter alone), each device on its own.
+enum { DRIVER_KEYS_GROUP = -1 };
+
+// Plans the key's owner (Administrators, or as it is when owner is
+// nullptr) and access list as one change, unless the key has them already.
+// The read's error when the key's security cannot be read.
+LONG PlanKeyAccess(ChangeSet* set, const char* path, PSID owner, PACL dacl, int group,
+                   const DeviceRecord* device) {
+  std::string current, wanted, currentPart;
+  LONG rc = ReadKeySecurityText(path, &current);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (!SecurityTextOf(owner, dacl, &wanted)) return (LONG)GetLastError();
+  if (CanonicalSecurityText(current.c_str(), owner != nullptr, &currentPart) &&
+      currentPart == wanted)
+    return ERROR_SUCCESS;  // as the step leaves it already: not written, not recorded
+  ValueChange change;
+  change.Kind = CHANGE_KEY_SECURITY;
+  change.Key = path;
+  change.Group = group;
+  if (device) {
+    change.Port.assign(device->PortName, strnlen(device->PortName, PORT_NAME_SIZE));
+    change.Serial.assign(device->SerialNumber, strnlen(device->SerialNumber, SERIAL_NUMBER_SIZE));
   }
-  HKEY arbiter;
-  rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ComNameArbiterKeyPath, 0, WRITE_DAC, &arbiter);
+  change.Before = BinaryImage(current.data(), current.size());
+  change.After = BinaryImage(wanted.data(), wanted.size());
+  set->Changes.push_back(change);
+  return ERROR_SUCCESS;
+}
+
+// FTDIBUS gets Administrators as owner and the driver-key list; the COM
+// Name Arbiter the same list, its owner unchanged. False when the pass
+// ends: FTDIBUS cannot be read (silently) or the arbiter cannot be opened.
+bool PlanDriverKeyAccess(ChangeSet* set, PSID* sids, PACL dacl, const Reporter* reporter) {
+  if (PlanKeyAccess(set, FtdibusKeyPath, sids[ADMINISTRATORS], dacl, DRIVER_KEYS_GROUP, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  LONG rc = PlanKeyAccess(set, ComNameArbiterKeyPath, nullptr, dacl, DRIVER_KEYS_GROUP, nullptr);
   if (rc != ERROR_SUCCESS) {
     ReportPermissions(reporter, "Error opening key COM_NAME_ARBITER", MB_OK, ComNameArbiterKeyPath,
                       rc);
     return false;
   }
-  bool result = true;
-  rc = RegSetKeySecurity(arbiter, DACL_SECURITY_INFORMATION, descriptor);
-  if (rc != ERROR_SUCCESS) {
-    ReportPermissions(reporter, "Could not set permissions", MB_OK, ComNameArbiterKeyPath, rc);
-    result = false;
-  }
-  RegCloseKey(arbiter);
-  return result;
+  return true;
 }
+
+// Every device instance key gets Administrators as owner and the
+// device-key list; a key that cannot be opened is named and passed over.
+// False when the process token cannot be opened.
+bool PlanDeviceKeyAccess(ChangeSet* set, const DeviceInventory* inventory, PSID* sids, PACL dacl,
+                         const Reporter* reporter) {
+  bool tokenTried = false;
+  for (uint32_t i = 0; i < inventory->count; ++i) {
+    const DeviceRecord* record = &inventory->Records[i];
+    if (record->DeviceId == 0) continue;
+    char path[DEVICE_KEY_PATH_SIZE];
+    if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY)) continue;
+    LONG rc = PlanKeyAccess(set, path, sids[ADMINISTRATORS], dacl, (int)i, record);
+    if (rc != ERROR_SUCCESS) ReportDeviceKeyNotOpened(reporter, path, rc);
+    if (!tokenTried) {
+      tokenTried = true;
+      HANDLE token;
+      if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        ReportPermissions(reporter, "Couldn't open the process token", MB_OK, "",
+                          (LONG)GetLastError());
+        return false;
+      }
+      CloseHandle(token);
+    }
+  }
+  return true;
+}
+
+// After the write: what each refused key says, as the step always said it.
+void ReportAccessFailures(const ChangeSet& set, const Reporter* reporter) {
+  for (const FailedChange& failed : set.Failed) {
+    const ValueChange& change = set.Changes[failed.Index];
+    if (change.Group != DRIVER_KEYS_GROUP) {
+      // A device key's list that would not write is not reported; one that
+      // would not open is.
+      if (failed.KeyNotOpened)
+        ReportDeviceKeyNotOpened(reporter, change.Key.c_str(), (LONG)failed.Error);
+      continue;
+    }
+    bool arbiter = change.Key == ComNameArbiterKeyPath;
+    ReportPermissions(reporter,
+                      arbiter && failed.KeyNotOpened ? "Error opening key COM_NAME_ARBITER"
+                                                     : "Could not set permissions",
+                      MB_OK, change.Key.c_str(), (LONG)failed.Error);
+  }
+}
+
+// What the start-up access step sets, planned and written as one
+// transaction: the driver keys, the device keys, or both.
+struct AccessPlan {
+  const DeviceInventory* Inventory;  // nullptr: no device keys
+  bool DriverKeys;
+  bool DriverResult;
+  bool DeviceResult;
+};
+
+bool SetAccess(AccessPlan* plan, const Reporter* reporter) {
+  PSID sids[TRUSTEE_COUNT];
+  if (!AllocateSids(sids, TRUSTEE_COUNT)) return false;
+  AccessDescriptor driver = {nullptr, nullptr}, device = {nullptr, nullptr};
+  bool built = BuildAccessDescriptor(DriverKeyEntries, DriverKeyEntryCount, sids, &driver) &&
+               BuildAccessDescriptor(DeviceKeyEntries, DeviceKeyEntryCount, sids, &device);
+  plan->DriverResult = plan->DeviceResult = built;
+  if (built) {
+    ChangeSet set;
+    RunWrite(StartUpAccessCommand, RELOAD_NONE, &set, reporter,
+             [&](ChangeSet* planned, const Reporter* held) {
+               if (plan->DriverKeys)
+                 plan->DriverResult = PlanDriverKeyAccess(planned, sids, driver.Dacl, held);
+               if (plan->Inventory)
+                 plan->DeviceResult =
+                     PlanDeviceKeyAccess(planned, plan->Inventory, sids, device.Dacl, held);
+               return true;
+             });
+    ReportAccessFailures(set, reporter);
+    for (const FailedChange& failed : set.Failed)
+      if (set.Changes[failed.Index].Group == DRIVER_KEYS_GROUP) plan->DriverResult = false;
+  }
+  FreeAccessDescriptor(&driver);
+  FreeAccessDescriptor(&device);
+  FreeSids(sids, TRUSTEE_COUNT);
+  return plan->DriverResult && plan->DeviceResult;
+}
+
+}  // namespace
+
+namespace {
 
 typedef BOOL(WINAPI* OpenProcessTokenFn)(HANDLE, DWORD, PHANDLE);
 typedef BOOL(WINAPI* AdjustTokenPrivilegesFn)(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD,
@@ -211,79 +322,19 @@ bool SetPrivilege(const char* name, bool enable, const Reporter* reporter) {
 }
 
 bool SetDriverKeyPermissions(const Reporter* reporter) {
-  PSID sids[TRUSTEE_COUNT];
-  if (!AllocateSids(sids, TRUSTEE_COUNT)) return false;
-  TakeOwnership(FtdibusKeyPath, sids[ADMINISTRATORS]);
-
-  bool result = false;
-  HKEY ftdibus;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, WRITE_DAC, &ftdibus) == ERROR_SUCCESS) {
-    HANDLE token;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-      AccessDescriptor d;
-      if (BuildAccessDescriptor(DriverKeyEntries, DriverKeyEntryCount, sids, &d)) {
-        result = WriteDriverKeyDacls(ftdibus, d.Descriptor, reporter);
-        FreeAccessDescriptor(&d);
-      }
-      if (!CloseHandle(token)) result = false;
-    }
-    RegCloseKey(ftdibus);
-  }
-  FreeSids(sids, TRUSTEE_COUNT);
-  return result;
+  AccessPlan plan = {nullptr, true, false, false};
+  SetAccess(&plan, reporter);
+  return plan.DriverResult;
 }
 
 bool SetDeviceKeyPermissions(const DeviceInventory* inventory, const Reporter* reporter) {
-  // The SIDs, the descriptor and the token are the same for every device:
-  // obtained at the first device and released after the last.
-  PSID sids[TRUSTEE_COUNT] = {};
-  AccessDescriptor d = {nullptr, nullptr};
-  HANDLE token = nullptr;
-  bool prepared = false;
-  bool tokenTried = false;
-  bool result = true;
+  AccessPlan plan = {inventory, false, false, false};
+  SetAccess(&plan, reporter);
+  return plan.DeviceResult;
+}
 
-  for (uint32_t i = 0; i < inventory->count && result; ++i) {
-    const DeviceRecord* record = &inventory->Records[i];
-    if (record->DeviceId == 0) continue;
-    char path[DEVICE_KEY_PATH_SIZE];
-    if (!FormatDeviceKeyPath(path, sizeof path, record, DEVICE_INSTANCE_KEY)) continue;
-    if (!prepared) {
-      if (!AllocateSids(sids, DeviceKeyEntryCount)) {
-        result = false;
-        break;
-      }
-      prepared = true;
-    }
-    TakeOwnership(path, sids[ADMINISTRATORS]);
-
-    HKEY key = nullptr;
-    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, WRITE_DAC, &key);
-    if (rc != ERROR_SUCCESS) {
-      key = nullptr;
-      char text[1024];
-      snprintf(text, sizeof text, "Failed to open the key %s for WRITE_DAC access", path);
-      ReportPermissions(reporter, text, MB_ICONWARNING | MB_OK, path, rc);
-    }
-    if (!tokenTried) {
-      tokenTried = true;
-      if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        token = nullptr;
-        ReportPermissions(reporter, "Couldn't open the process token", MB_OK, "",
-                          (LONG)GetLastError());
-      }
-    }
-    if (!d.Descriptor && !BuildAccessDescriptor(DeviceKeyEntries, DeviceKeyEntryCount, sids, &d))
-      result = false;
-    if (key) {
-      if (result) RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, d.Descriptor);
-      RegCloseKey(key);
-    }
-    if (!token) result = false;
-  }
-
-  if (token && !CloseHandle(token)) result = false;
-  FreeAccessDescriptor(&d);
-  FreeSids(sids, DeviceKeyEntryCount);
-  return result;
+bool SetStartUpAccess(const DeviceInventory* inventory, const Reporter* reporter) {
+  AccessPlan plan = {inventory, true, false, false};
+  SetAccess(&plan, reporter);
+  return plan.DeviceResult;
 }

@@ -13,6 +13,7 @@
 #include "devices/ports.h"
 #include "devices/settings_rules.h"
 #include "devices/settings_store.h"
+#include "devices/write_transaction.h"
 #include "main_window_ids.h"
 
 static void ShowReloadFailed() {
@@ -35,23 +36,24 @@ static void OnPreset(Preset preset) {
   ShowPresetValues(preset == PRESET_DEFAULT);
 }
 
-// Writes what the user changed: the selected port's edits and those of
-// every record, and the global option when its box changed. False when
-// nothing was written because another writer kept the lock or the journal
-// answer was no (already shown): the edits stay on screen.
-static bool WriteAllSettings(const char* command) {
+// Writes what the user changed, then reloads the driver, as one
+// transaction: the selected port's edits and those of every record, and
+// the global option when its box changed. False when nothing was written
+// because another writer kept the lock or the journal answer was no
+// (already shown): the edits stay on screen. *reloaded says whether the
+// reload went through.
+static bool WriteAllSettings(const char* command, bool* reloaded) {
   bool checked = IsMainBoxChecked(IDX_IGNORE_SERIAL);
   IgnoreSerialChange option = checked == IgnoreSerialAsRead() ? IGNORE_SERIAL_UNCHANGED
                               : checked                       ? IGNORE_SERIAL_ON
                                                               : IGNORE_SERIAL_OFF;
-  if (SelectedIndex != -1) {
-    CommitFields();
-    SettingsWrite write = {command, THROUGH_REGISTRY, option};
-    return WriteChangedSettings(&Inventory, write, &MainWindowMessages) != WRITE_WITHHELD;
-  }
-  if (option == IGNORE_SERIAL_UNCHANGED) return true;
-  DWORD rc = WriteIgnoreSerial(option == IGNORE_SERIAL_ON, command, &MainWindowMessages);
-  return rc != WAIT_TIMEOUT && rc != ERROR_CANCELLED;
+  bool devices = SelectedIndex != -1;
+  if (devices) CommitFields();
+  SettingsWrite write = {command, THROUGH_REGISTRY, option, RELOAD_ALWAYS, devices};
+  ChangeSet set;
+  WriteOutcome outcome = WriteChangedSettings(&Inventory, write, &set, &MainWindowMessages);
+  *reloaded = set.Reload == RELOAD_DONE;
+  return outcome != WRITE_WITHHELD;
 }
 
 // Who each record is, to tell whether a re-read inventory still matches
@@ -99,7 +101,8 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
 }
 
 static void OnApply() {
-  if (!WriteAllSettings("Apply")) return;
+  bool reloaded;
+  if (!WriteAllSettings("Apply", &reloaded)) return;
   ClearDeviceControls();
 
   uint32_t beforeCount = Inventory.count;
@@ -121,16 +124,23 @@ static void OnApply() {
   ShowOpenPortCount();
   ShowIgnoreSerialSetting();
   if (SelectedIndex != -1) ShowSelectedDevice();
-  ReloadDriver();
 }
 
 static void OnOk() {
-  if (!WriteAllSettings("OK")) return;
-  if (ReloadDriver() != FT_OK) {
+  bool reloaded;
+  if (!WriteAllSettings("OK", &reloaded)) return;
+  if (!reloaded) {
     ShowReloadFailed();
     return;
   }
   EndMainWindow();
+}
+
+static void OnReloadDriver() {
+  ChangeSet set;
+  if (RunWrite("reload", RELOAD_ALWAYS, &set, &MainWindowMessages, nullptr) != WRITE_WITHHELD &&
+      set.Reload != RELOAD_DONE)
+    ShowReloadFailed();
 }
 
 static void OnAbort(const char* question) {
@@ -173,7 +183,7 @@ void OnMainCommand(HWND, int id, int notification) {
       OnCloseAllPorts();
       break;
     case IDB_RELOAD_DRIVER:
-      if (ReloadDriver() != FT_OK) ShowReloadFailed();
+      OnReloadDriver();
       break;
     case IDB_OPTIMIZE_PORTMELD:
       OnPreset(PRESET_PORTMELD);

@@ -278,23 +278,21 @@ void InitMainWindow(HWND window) {
   SetWindowTextA(window, MAIN_WINDOW_TITLE);
   SetPrivilege("SeTakeOwnershipPrivilege", true, &MainWindowMessages);
   for (const TooltipText& tip : Tooltips) AddTooltip(tip.Id, window, tip.Text);
-  SetDriverKeyPermissions(&MainWindowMessages);
 
   // Every registered device key gets its owner and access list, attached or
-  // not; the inventory built here is replaced by the connected listing below,
-  // whose devices take the values read here rather than being read again.
+  // not, in the one start-up access set with the driver's keys; the
+  // inventory built here is replaced by the connected listing below, whose
+  // devices take the values read here rather than being read again.
   SettingsCache registered = {nullptr, 0};
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) == ERROR_SUCCESS) {
-    if (ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages)) {
+    if (ListRegisteredDevices(&Inventory, ftdibus, &MainWindowMessages))
       ReadDeviceSettingsKeeping(&Inventory, &MainWindowMessages, &registered);
-      if (!SetDeviceKeyPermissions(&Inventory, &MainWindowMessages))
-        MessageBoxAtCursor(MainWindow,
-                           "Some Registry Key are corrupted./nPlease clean your Registry.", "Error",
-                           MB_OK | MB_ICONWARNING);
-    }
     RegCloseKey(ftdibus);
   }
+  if (!SetStartUpAccess(&Inventory, &MainWindowMessages) && Inventory.count)
+    MessageBoxAtCursor(MainWindow, "Some Registry Key are corrupted./nPlease clean your Registry.",
+                       "Error", MB_OK | MB_ICONWARNING);
 
   ShowIgnoreSerialSetting();
 
@@ -313,7 +311,7 @@ void InitMainWindow(HWND window) {
 
 static COLORREF RowColour(const DeviceRecord* record) {
   if (!Inventory.ShowDisconnected) return RGB(0, 0, 0);
-  return (record->Flags & DEVICE_FLAG_ATTACHED) ? RGB(0, 255, 0) : RGB(255, 0, 0);
+  return (record->Flags & REGISTERED_FLAG_ATTACHED) ? RGB(0, 255, 0) : RGB(255, 0, 0);
 }
 
 // Rows have no strings: each is drawn from its record. The selection is

@@ -24,6 +24,20 @@ void ApplyBufferedWritesCheck(DeviceRecord* record, LRESULT checkState) {
   record->KnownSettings |= KNOWN_CONFIG_DATA;
 }
 
+// The switch first, merged as every ConfigData write is; without it
+// written, the values are neither written nor deleted (one group). The
+// dialog's OK asks for all three: written when on, deleted when off.
+static void PlanBufferedWrites(ChangeSet* set, const DeviceRecord* record,
+                               const DeviceRecord* asRead) {
+  bool on = GetOptionBit(record->ConfigData, BufferedWritesEnabled);
+  PlanConfigDataChanges(set, record, asRead, 0);
+  for (int index : BufferedWriteStoreOrder) {
+    const BufferedWriteValue& value = BufferedWriteValues[index];
+    PlanDeviceValue(set, record, DriverValueNamed(value.Name),
+                    on ? DwordImage(record->*value.Field) : ValueImage(), THROUGH_REGISTRY, 0);
+  }
+}
+
 bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
                         const char* const typed[BUFFERED_WRITE_VALUE_COUNT],
                         bool rejected[BUFFERED_WRITE_VALUE_COUNT], const Reporter* reporter) {
@@ -34,20 +48,9 @@ bool SaveBufferedWrites(DeviceRecord* record, DeviceRecord* asRead,
     rejected[i] = on && !ParseBufferedWriteText(typed[i], value, &number);
     if (on && !rejected[i]) record->*value.Field = number;
   }
-  WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return false;
   ChangeSet set;
   set.Command = "Buffered Writes";
-  // The switch first, merged as every ConfigData write is; without it
-  // written, the values are neither written nor deleted (one group).
-  PlanConfigDataChanges(&set, record, asRead, 0);
-  // The dialog's OK asks for all three: written when on, deleted when off.
-  for (int index : BufferedWriteStoreOrder) {
-    const BufferedWriteValue& value = BufferedWriteValues[index];
-    PlanDeviceValue(&set, record, DriverValueNamed(value.Name),
-                    on ? DwordImage(record->*value.Field) : ValueImage(), THROUGH_REGISTRY, 0);
-  }
   // The dialog closes on OK whatever the outcome: a failure is said now, once.
-  return FinishDeviceWrite(&set, &lock, record, asRead, REPORT_WRITE_BUFFERED_WRITES,
-                           "buffered writes", reporter);
+  return WriteDeviceChanges(&set, record, asRead, PlanBufferedWrites,
+                            REPORT_WRITE_BUFFERED_WRITES, "buffered writes", reporter);
 }

@@ -16,6 +16,7 @@
 #include "comdb/comdb_registry.h"
 #include "comdb/rename.h"
 #include "devices/change_set.h"
+#include "devices/write_transaction.h"
 #include "platform/writer_lock.h"
 #include "configfile/config_codec.h"
 #include "configfile/config_file.h"
@@ -27,6 +28,8 @@
 #include "platform/administrator.h"
 
 namespace {
+
+const std::vector<const SettingSpec*> NoSettings;
 
 int Selected(const CommandLine& line, const Machine& machine, std::vector<uint32_t>* indexes,
              Outcome* outcome) {
@@ -53,7 +56,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
     if (line.AttachedOnly && attached != 1) continue;
     const DeviceRecord* live = AttachedRecord(machine, record);
     Json port = PortObject(record, attached);
-    port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & DEVICE_FLAG_OPENED) != 0);
+    port["open"] = attached < 0 ? Json(nullptr) : Json(live && (live->Flags & D2XX_FLAG_OPENED) != 0);
     port["description"] = live ? Utf8(live->Description) : std::string();
     outcome->Document["ports"].push_back(port);
     outcome->Lines.push_back(Pad(PortNameOf(record), 8) + Pad(SerialOf(record), 14) +
@@ -63,7 +66,7 @@ int RunList(const CommandLine& line, Outcome* outcome) {
                                               : "no",
                                  10) +
                              Pad(attached < 0                ? "-"
-                                 : live && (live->Flags & DEVICE_FLAG_OPENED) ? "yes"
+                                 : live && (live->Flags & D2XX_FLAG_OPENED) ? "yes"
                                                              : "no",
                                  6) +
                              (live ? live->Description : ""));
@@ -114,14 +117,16 @@ int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change,
   std::vector<PortChange> ports;
   for (uint32_t i : indexes) {
     const DeviceRecord& record = machine.Registered.Records[i];
-    PortChange port = {i, record, named, PortObject(record, AttachedState(machine, record))};
+    PortChange port = {i, record, named, PortObject(record, AttachedState(machine, record)), 0};
     if (!change(&port.Desired, outcome)) return Finish(outcome);
     port.Port["changes"] = Json::array();
     ports.push_back(port);
   }
-  ApplyPortChanges(&machine, &ports, line.Text, outcome);
+  PortWrites writes;
+  writes.Ports = &ports;
+  std::string reason;
+  WritePorts(&machine, &writes, line, false, outcome, &reason);
   for (PortChange& port : ports) outcome->Document["ports"].push_back(port.Port);
-  ReloadAfterWrites(line, outcome);
   return Finish(outcome);
 }
 
@@ -230,13 +235,16 @@ int RunRename(const CommandLine& line, Outcome* outcome) {
   if (indexes.size() != 1)
     return Refuse(outcome, EXIT_BAD_INPUT, "rename gives one port a number: name one port");
   const DeviceRecord& record = machine.Registered.Records[indexes[0]];
-  Json port = PortObject(record, AttachedState(machine, record));
-  port["changes"] = Json::array();
+  std::vector<PortChange> ports = {
+      {indexes[0], record, &NoSettings, PortObject(record, AttachedState(machine, record)), number}};
+  ports[0].Port["changes"] = Json::array();
+  PortWrites writes;
+  writes.Ports = &ports;
+  writes.RenameOnly = true;
   std::string reason;
-  if (RenamePort(&machine, indexes[0], number, line.Force, line.Text, outcome, &port, &reason))
-    return Refuse(outcome, EXIT_BAD_INPUT, reason);
-  outcome->Document["ports"].push_back(port);
-  ReloadAfterWrites(line, outcome);
+  if (int code = WritePorts(&machine, &writes, line, line.Force, outcome, &reason))
+    return Refuse(outcome, code, reason);
+  outcome->Document["ports"].push_back(ports[0].Port);
   return Finish(outcome);
 }
 
@@ -258,22 +266,30 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
   outcome->Document["ignoreSerial"] = on;
   outcome->Document["changes"] = Json::array();
   if (on == current) return Finish(outcome);
-  if (!line.Check && !WriteIgnoreSerialOption(on, line.Text, outcome)) {
+  Machine machine;
+  std::vector<PortChange> none;
+  PortWrites writes;
+  writes.Ports = &none;
+  writes.IgnoreSerial = on ? 1 : 0;
+  WritePorts(&machine, &writes, line, false, outcome, &reason);
+  if (!writes.IgnoreSerialWritten) {
     outcome->Document["ignoreSerial"] = current;
     return Finish(outcome);
   }
-  outcome->Changed = true;
   outcome->Document["changes"].push_back(
       {{"setting", "ignoreSerial"}, {"from", current}, {"to", on}});
   outcome->Lines.push_back(std::string("ignoreSerial  ") + (current ? "on" : "off") + " -> " +
                            (on ? "on" : "off"));
-  ReloadAfterWrites(line, outcome);
   return Finish(outcome);
 }
 
 int RunReload(const CommandLine& line, Outcome* outcome) {
   if (line.Check) return Finish(outcome);
-  FT_STATUS status = ReloadDriver();
+  ChangeSet set;
+  Reporter reporter = OutcomeReporter(outcome);
+  if (RunWrite("reload", RELOAD_ALWAYS, &set, &reporter, nullptr) == WRITE_WITHHELD)
+    return Finish(outcome);
+  FT_STATUS status = set.Reload == RELOAD_DONE ? (FT_STATUS)FT_OK : (FT_STATUS)set.ReloadStatus;
   if (status != FT_OK)
     AddError(outcome,
              status == FT_LIBRARY_MISSING
@@ -325,22 +341,16 @@ int RunStale(const CommandLine& line, Outcome* outcome) {
   return Finish(outcome);
 }
 
-int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
-  Machine machine;
-  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
-  std::vector<uint32_t> stale;
-  if (int code = StaleDevices(line, machine, &stale, outcome)) return code;
-  if (stale.empty()) return Finish(outcome);
-  std::vector<bool> removed(machine.Registered.count, false);
-  Reporter reporter = OutcomeReporter(outcome);
-  WriterLock lock = {nullptr};
-  if (!line.Check && !TakeWriterLock(&reporter, &lock)) return Finish(outcome);
-  // The removals first; then only the numbers of devices really removed,
-  // and that no remaining device holds, are freed.
-  ChangeSet removals;
-  removals.Command = line.Text;
-  for (uint32_t i : stale) {
-    const DeviceRecord& record = machine.Registered.Records[i];
+// Each stale device's removal and the freeing of the number only it held
+// (no device that stays holds it; among stale devices that share one, the
+// last frees it), each device one group: a removal that fails frees nothing.
+bool PlanRemovals(const Machine& machine, const std::vector<uint32_t>& stale, ChangeSet* set,
+                  const Reporter* held) {
+  std::vector<bool> leaving(machine.Registered.count, false);
+  for (uint32_t i : stale) leaving[i] = true;
+  std::set<int> staying = NumbersInUse(machine, leaving);
+  for (size_t k = 0; k < stale.size(); ++k) {
+    const DeviceRecord& record = machine.Registered.Records[stale[k]];
     ValueChange change;
     change.Kind = CHANGE_REMOVE_DEVICE;
     change.Port = PortNameOf(record);
@@ -349,41 +359,64 @@ int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
     FormatDeviceKeyPath(path, sizeof path, &record, DEVICE_INSTANCE_KEY);
     change.Key = path;
     change.Device = record;
-    change.Group = (int)removals.Changes.size();
-    removals.Changes.push_back(change);
+    change.Group = (int)k;
+    set->Changes.push_back(change);
+    int n = ComNumberOf(PortNameOf(record));
+    bool sharedLater = false;
+    for (size_t later = k + 1; later < stale.size(); ++later)
+      sharedLater = sharedLater ||
+                    ComNumberOf(PortNameOf(machine.Registered.Records[stale[later]])) == n;
+    if (n >= 1 && n <= COMDB_MAX_NUMBER && !staying.count(n) && !sharedLater &&
+        !PlanComDbChange(set, 0, n, (int)k, held))
+      return false;
   }
-  if (!line.Check) CommitChangeSet(&removals, &reporter);
+  return true;
+}
+
+int RunRemoveStale(const CommandLine& line, Outcome* outcome) {
+  Machine machine;
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return Finish(outcome);
+  std::vector<uint32_t> stale;
+  if (int code = StaleDevices(line, machine, &stale, outcome)) return code;
+  if (stale.empty()) return Finish(outcome);
+  ChangeSet set;
+  if (!line.Check) {
+    Reporter reporter = OutcomeReporter(outcome);
+    RunWrite(line.Text.c_str(), ReloadOf(line), &set, &reporter,
+             [&](ChangeSet* planned, const Reporter* held) {
+               return PlanRemovals(machine, stale, planned, held);
+             });
+    if (set.Withheld) return Finish(outcome);
+  } else {
+    PlanRemovals(machine, stale, &set, nullptr);
+  }
+  Json freed = Json::array();
   for (size_t k = 0; k < stale.size(); ++k) {
-    uint32_t i = stale[k];
-    const DeviceRecord& record = machine.Registered.Records[i];
-    if (!line.Check && !removals.Changes[k].Written) continue;
-    removed[i] = true;
+    const DeviceRecord& record = machine.Registered.Records[stale[k]];
+    bool removed = line.Check;
+    for (const ValueChange& change : set.Changes) {
+      if (change.Group != (int)k) continue;
+      if (change.Kind == CHANGE_REMOVE_DEVICE) removed = line.Check || change.Written;
+      if (change.Kind == CHANGE_VALUE && (line.Check || change.Written))
+        freed.push_back(PortNameOf(record));
+    }
+    if (!removed) continue;
     outcome->Changed = true;
     Json port = StaleObject(machine, record);
     port["removed"] = true;
     outcome->Document["ports"].push_back(port);
     outcome->Lines.push_back(ShownName(record) + "  removed  " + SerialOf(record));
   }
-  for (const FailedChange& failed : removals.Failed)
-    AddDeviceError(outcome, removals.Changes[failed.Index].Device,
-                   "cannot remove the device instance: not removed", "",
-                   removals.Changes[failed.Index].Key, failed.Error);
-  std::set<int> inUse = NumbersInUse(machine, removed);
-  std::vector<int> release;
-  for (uint32_t i = 0; i < machine.Registered.count; ++i) {
-    int n = removed[i] ? ComNumberOf(PortNameOf(machine.Registered.Records[i])) : 0;
-    if (n >= 1 && n <= COMDB_MAX_NUMBER && !inUse.count(n) &&
-        std::find(release.begin(), release.end(), n) == release.end())
-      release.push_back(n);
+  for (const FailedChange& failed : set.Failed) {
+    const ValueChange& change = set.Changes[failed.Index];
+    if (change.Kind == CHANGE_REMOVE_DEVICE)
+      AddDeviceError(outcome, change.Device, "cannot remove the device instance: not removed", "",
+                     change.Key, failed.Error);
+    else
+      AddError(outcome, "Can't open COMDB", "", "", "ComDB", change.Key, failed.Error);
   }
-  Json freed = Json::array();
-  for (int n : release) freed.push_back("COM" + std::to_string(n));
   outcome->Document["freed"] = freed;
-  if (!release.empty() && !line.Check &&
-      !ChangeComDb(nullptr, 0, release.data(), (int)release.size(), line.Text.c_str(), &reporter))
-    outcome->Document["freed"] = Json::array();
-  ReleaseWriterLock(&lock);
-  ReloadAfterWrites(line, outcome);
+  RenderReload(set, outcome);
   return Finish(outcome);
 }
 

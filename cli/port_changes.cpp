@@ -12,7 +12,7 @@
 #include "comdb/comdb_registry.h"
 #include "comdb/rename.h"
 #include "devices/device_changes.h"
-#include "platform/writer_lock.h"
+#include "devices/write_transaction.h"
 #include "devices/device_keys.h"
 #include "devices/ports.h"
 #include "devices/registry_paths.h"
@@ -57,16 +57,6 @@ std::vector<Change> Differences(const DeviceRecord& before, const DeviceRecord& 
   return changes;
 }
 
-DeviceSet* DeviceSetHolder::Get() {
-  if (!Tried) {
-    Tried = true;
-    OpenDeviceSet(&Set, &Error);
-  }
-  return Set.Handle ? &Set : nullptr;
-}
-
-DeviceSetHolder::~DeviceSetHolder() { CloseDeviceSet(&Set); }
-
 // The differences of one port that count: those the command or profile
 // named, or every one.
 static std::vector<Change> CountedDifferences(const DeviceRecord& record, const PortChange& port) {
@@ -79,99 +69,211 @@ static std::vector<Change> CountedDifferences(const DeviceRecord& record, const 
   return asked;
 }
 
-void ApplyPortChanges(Machine* machine, std::vector<PortChange>* ports, const std::string& command,
-                      Outcome* outcome) {
-  std::vector<std::vector<Change>> differences;
+ReloadRequest ReloadOf(const CommandLine& line) {
+  return line.NoReload || line.Check ? RELOAD_NONE : RELOAD_WHEN_WRITTEN;
+}
+
+void RenderReload(const ChangeSet& set, Outcome* outcome) {
+  if (set.Reload != RELOAD_FAILED) return;
+  bool missing = set.ReloadStatus == FT_LIBRARY_MISSING;
+  AddError(outcome,
+           missing ? "the settings were written, but FTD2XX.dll is missing: the driver was not "
+                     "reloaded (re-plug the adapters, or use --no-reload)"
+                   : "the settings were written, but the driver reload failed (FT_Reload status " +
+                         std::to_string(set.ReloadStatus) + ")",
+           "", "", "", "", missing ? ERROR_MOD_NOT_FOUND : 0);
+}
+
+std::string RenameRefusal(const Machine& machine, const DeviceRecord& record, int number,
+                          bool force, int* code) {
+  ComDbValue comDb = {nullptr, 0};
+  unsigned char field[COMDB_SIZE];
+  if (!ReadComDb(&comDb, field, nullptr)) memset(field, 0, sizeof field);  // the plan reports it
+  FreeComDbValue(&comDb);
+  std::string holder;
+  NumberHolder held = FindNumberHolder(&record, number,
+                                       machine.AttachedKnown ? &machine.Attached : nullptr, field,
+                                       &holder);
+  if (MayTakeNumber(held, force)) return "";
+  std::string name = "COM" + std::to_string(number);
+  if (held == NUMBER_HELD_ATTACHED && force) {
+    *code = EXIT_FAILED;
+    return ShownName(record) + ": " + name + " is held by the attached adapter " + holder +
+           ": --force never takes the number of an attached adapter";
+  }
+  *code = EXIT_BAD_INPUT;
+  return ShownName(record) + ": " + name + " is in use (" +
+         (held == NUMBER_RESERVED ? std::string("reserved in ComDB") : "held by " + holder) +
+         "): use --force to take it anyway";
+}
+
+namespace {
+
+// Which changes of the set belong to which port, and how.
+enum { RENAME_GROUPS = 1 << 24 };
+
+struct PlannedWrites {
+  Machine* Owner;
+  PortWrites* Writes;
+  std::vector<std::vector<Change>> Differences;
+  std::vector<size_t> PortOfChange;  // per change: its port, or (size_t)-1
+};
+
+bool PlanPortWrites(PlannedWrites* planned, ChangeSet* set, const Reporter* held) {
+  PortWrites* writes = planned->Writes;
+  if (writes->IgnoreSerial >= 0) PlanIgnoreSerial(set, writes->IgnoreSerial == 1, IGNORE_SERIAL_GROUP);
+  planned->PortOfChange.assign(set->Changes.size(), (size_t)-1);
+  std::vector<PortChange>& ports = *writes->Ports;
+  for (size_t k = 0; k < ports.size(); ++k) {
+    if (planned->Differences[k].empty()) continue;
+    size_t first = set->Changes.size();
+    PlanDeviceChanges(set, &planned->Owner->Registered.Records[ports[k].Index], &ports[k].Desired,
+                      THROUGH_SETUPAPI, 0);
+    // Each value on its own: one refused value keeps no other from being
+    // written (a value that cannot be read still stops its whole port).
+    for (size_t j = first; j < set->Changes.size(); ++j) {
+      set->Changes[j].Group = (int)j + 1;
+      planned->PortOfChange.push_back(k);
+    }
+  }
+  for (size_t k = 0; k < ports.size(); ++k) {
+    if (!ports[k].ComNumber) continue;
+    size_t first = set->Changes.size();
+    int group = RENAME_GROUPS + (int)k;
+    if (!PlanRename(set, &planned->Owner->Registered.Records[ports[k].Index], ports[k].ComNumber,
+                    THROUGH_SETUPAPI, group, held)) {
+      set->Changes.resize(first);  // ComDB could not be read: reported, not renamed
+      continue;
+    }
+    planned->PortOfChange.resize(set->Changes.size(), k);
+  }
+  return true;
+}
+
+bool GroupWritten(const ChangeSet& set, int group) {
   bool any = false;
-  for (const PortChange& port : *ports) {
-    differences.push_back(CountedDifferences(machine->Registered.Records[port.Index], port));
-    any = any || !differences.back().empty();
+  for (const ValueChange& change : set.Changes) {
+    if (change.Group != group) continue;
+    if (!change.Written) return false;
+    any = true;
+  }
+  return any;
+}
+
+void AddSettingChanges(const PortChange& port, const DeviceRecord& record,
+                       const std::vector<Change>& changes, const std::vector<bool>& failed,
+                       Json* object, Outcome* outcome) {
+  for (const Change& change : changes) {
+    if (failed[change.Definition->Value]) continue;
+    outcome->Changed = true;
+    Json entry = Json::object();
+    entry["setting"] = change.Definition->Name;
+    entry["from"] = JsonValue(*change.Definition, change.From);
+    entry["to"] = JsonValue(*change.Definition, change.To);
+    (*object)["changes"].push_back(entry);
+    outcome->Lines.push_back(ShownName(record) + "  " + change.Definition->Name + "  " +
+                             FormatSettingValue(*change.Definition, change.From) + " -> " +
+                             FormatSettingValue(*change.Definition, change.To));
+  }
+  (void)port;
+}
+
+void AddPortNumberChange(const std::string& oldName, int number, const DeviceRecord& record,
+                         Json* object, Outcome* outcome) {
+  std::string newName = "COM" + std::to_string(number);
+  outcome->Changed = true;
+  (*object)["changes"].push_back({{"setting", "port"}, {"from", oldName}, {"to", newName}});
+  outcome->Lines.push_back(ShownName(record) + "  port  " + oldName + " -> " + newName);
+}
+
+}  // namespace
+
+int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bool force,
+               Outcome* outcome, std::string* reason) {
+  std::vector<PortChange>& ports = *writes->Ports;
+  PlannedWrites planned = {machine, writes, {}, {}};
+  // The numbers asked for are checked before anything is written.
+  std::vector<std::string> oldNames(ports.size());
+  for (size_t k = 0; k < ports.size(); ++k) {
+    planned.Differences.push_back(CountedDifferences(machine->Registered.Records[ports[k].Index],
+                                                     ports[k]));
+    const DeviceRecord& record = machine->Registered.Records[ports[k].Index];
+    oldNames[k] = PortNameOf(record);
+    if (ports[k].ComNumber == ComNumberOf(oldNames[k])) ports[k].ComNumber = 0;
+    if (!ports[k].ComNumber) continue;
+    int code = EXIT_DONE;
+    std::string refusal = RenameRefusal(*machine, record, ports[k].ComNumber, force, &code);
+    if (refusal.empty()) continue;
+    if (writes->RenameOnly) {
+      *reason = refusal;
+      return code;
+    }
+    // Within a profile: the other ports go on, this one keeps its number.
+    AddDeviceError(outcome, record, refusal, "PortName", "", ERROR_ALREADY_EXISTS);
+    ports[k].ComNumber = 0;
+  }
+  ChangeSet set;
+  if (!outcome->CheckOnly) {
+    Reporter reporter = OutcomeReporter(outcome);
+    RunWrite(line.Text.c_str(), ReloadOf(line), &set, &reporter,
+             [&](ChangeSet* changes, const Reporter* held) {
+               return PlanPortWrites(&planned, changes, held);
+             });
+    if (set.Withheld) {
+      for (PortChange& port : ports) port.ComNumber = 0;
+      for (std::vector<Change>& changes : planned.Differences) changes.clear();
+      return EXIT_DONE;
+    }
   }
   // Per port, the values not written.
-  std::vector<std::vector<bool>> failed(ports->size(), std::vector<bool>(VALUE_NAME_COUNT, false));
-  if (!outcome->CheckOnly && any) {
-    Reporter reporter = OutcomeReporter(outcome);
-    WriterLock lock;
-    if (!TakeWriterLock(&reporter, &lock)) {
-      for (std::vector<bool>& values : failed) values.assign(VALUE_NAME_COUNT, true);
-    } else {
-      ChangeSet set;
-      set.Command = command;
-      std::vector<size_t> owner;  // the port of each change
-      for (size_t k = 0; k < ports->size(); ++k) {
-        if (differences[k].empty()) continue;
-        size_t first = set.Changes.size();
-        PlanDeviceChanges(&set, &machine->Registered.Records[(*ports)[k].Index],
-                          &(*ports)[k].Desired, THROUGH_SETUPAPI, 0);
-        // Each value on its own: one refused value keeps no other from
-        // being written.
-        for (size_t j = first; j < set.Changes.size(); ++j) {
-          set.Changes[j].Group = (int)j;
-          owner.push_back(k);
-        }
-      }
-      CommitChangeSet(&set, &reporter);
-      ReleaseWriterLock(&lock);
-      for (size_t j = 0; j < set.Changes.size(); ++j) {
-        const ValueChange& change = set.Changes[j];
-        DeviceRecord* record = &machine->Registered.Records[(*ports)[owner[j]].Index];
-        DriverValueId value = DriverValueNamed(change.Value);
-        if (change.Written) {
-          AdoptWrittenChange(change, record);
-        } else if (value != VALUE_NAME_COUNT) {
-          failed[owner[j]][value] = true;
-        }
-      }
-      for (const FailedChange& failure : set.Failed) {
-        const ValueChange& change = set.Changes[failure.Index];
-        AddDeviceError(outcome, machine->Registered.Records[(*ports)[owner[failure.Index]].Index],
-                       "cannot write " + change.Value + ": not written", change.Value, change.Key,
-                       failure.Error);
-      }
+  std::vector<std::vector<bool>> failed(ports.size(), std::vector<bool>(VALUE_NAME_COUNT, false));
+  for (size_t j = 0; j < set.Changes.size(); ++j) {
+    const ValueChange& change = set.Changes[j];
+    size_t k = j < planned.PortOfChange.size() ? planned.PortOfChange[j] : (size_t)-1;
+    if (k == (size_t)-1 || change.Group >= RENAME_GROUPS) continue;
+    DeviceRecord* record = &machine->Registered.Records[ports[k].Index];
+    DriverValueId value = DriverValueNamed(change.Value);
+    if (change.Written)
+      AdoptWrittenChange(change, record);
+    else if (value != VALUE_NAME_COUNT)
+      failed[k][value] = true;
+  }
+  for (const FailedChange& failure : set.Failed) {
+    const ValueChange& change = set.Changes[failure.Index];
+    if (change.Group >= RENAME_GROUPS) {
+      Reporter reporter = OutcomeReporter(outcome);
+      ReportRenameFailure(set, failure, &reporter);
+      continue;
+    }
+    std::string text = failure.Unread ? "cannot read " + change.Value +
+                                            ": nothing of this port was written"
+                                      : "cannot write " + change.Value + ": not written";
+    AddError(outcome, text, change.Port, change.Serial, change.Value, change.Key, failure.Error);
+  }
+  if (writes->IgnoreSerial >= 0)
+    writes->IgnoreSerialWritten = outcome->CheckOnly || GroupWritten(set, IGNORE_SERIAL_GROUP);
+  if (writes->IgnoreSerialWritten) outcome->Changed = true;
+  for (size_t k = 0; k < ports.size(); ++k) {
+    const DeviceRecord& record = machine->Registered.Records[ports[k].Index];
+    // A port whose values could not be read wrote nothing.
+    bool unread = false;
+    for (const FailedChange& failure : set.Failed)
+      unread = unread || (failure.Unread && set.Changes[failure.Index].Serial == SerialOf(record));
+    if (unread) failed[k].assign(VALUE_NAME_COUNT, true);
+    AddSettingChanges(ports[k], record, planned.Differences[k], failed[k], &ports[k].Port, outcome);
+    if (ports[k].ComNumber &&
+        (outcome->CheckOnly || GroupWritten(set, RENAME_GROUPS + (int)k))) {
+      AddPortNumberChange(oldNames[k], ports[k].ComNumber, record, &ports[k].Port, outcome);
+      if (!outcome->CheckOnly)
+        snprintf(machine->Registered.Records[ports[k].Index].PortName, PORT_NAME_SIZE, "COM%d",
+                 ports[k].ComNumber);
     }
   }
-  for (size_t k = 0; k < ports->size(); ++k) {
-    PortChange& port = (*ports)[k];
-    const DeviceRecord& record = machine->Registered.Records[port.Index];
-    for (const Change& change : differences[k]) {
-      if (failed[k][change.Definition->Value]) continue;
-      outcome->Changed = true;
-      Json entry = Json::object();
-      entry["setting"] = change.Definition->Name;
-      entry["from"] = JsonValue(*change.Definition, change.From);
-      entry["to"] = JsonValue(*change.Definition, change.To);
-      port.Port["changes"].push_back(entry);
-      outcome->Lines.push_back(ShownName(record) + "  " + change.Definition->Name + "  " +
-                               FormatSettingValue(*change.Definition, change.From) + " -> " +
-                               FormatSettingValue(*change.Definition, change.To));
-    }
-  }
+  if (set.JournalId) outcome->Document["id"] = set.JournalId;
+  RenderReload(set, outcome);
+  return EXIT_DONE;
 }
 
-bool WriteIgnoreSerialOption(bool on, const std::string& command, Outcome* outcome) {
-  Reporter reporter = OutcomeReporter(outcome);
-  DWORD rc = WriteIgnoreSerial(on, command.c_str(), &reporter);
-  if (rc == ERROR_SUCCESS) return true;
-  if (rc != WAIT_TIMEOUT && rc != ERROR_CANCELLED)
-    AddError(outcome, "cannot write the ignore-serial-number values", "", "",
-             "IgnoreHWSerNum04036001", UsbFlagsKeyPath, rc);
-  return false;
-}
-
-void ReloadAfterWrites(const CommandLine& line, Outcome* outcome) {
-  if (line.NoReload || line.Check || !outcome->Changed) return;
-  FT_STATUS status = ReloadDriver();
-  if (status == FT_OK) return;
-  AddError(outcome,
-           status == FT_LIBRARY_MISSING
-               ? "the settings were written, but FTD2XX.dll is missing: the driver was not "
-                 "reloaded (re-plug the adapters, or use --no-reload)"
-               : "the settings were written, but the driver reload failed (FT_Reload status " +
-                     std::to_string(status) + ")",
-           "", "", "", "", status == FT_LIBRARY_MISSING ? ERROR_MOD_NOT_FOUND : 0);
-}
-
-// Numbers that the registered devices' PortNames hold, but for the ones skipped.
 std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skipped) {
   std::set<int> numbers;
   for (uint32_t i = 0; i < machine.Registered.count; ++i) {
@@ -180,41 +282,4 @@ std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skip
     if (int n = ComNumberOf(PortNameOf(record))) numbers.insert(n);
   }
   return numbers;
-}
-
-int RenamePort(Machine* machine, uint32_t index, int number, bool force,
-               const std::string& command, Outcome* outcome, Json* port, std::string* reason) {
-  std::string newName = "COM" + std::to_string(number);
-  DeviceRecord* record = &machine->Registered.Records[index];
-  std::string oldName = PortNameOf(*record);
-  int oldNumber = ComNumberOf(oldName);
-  if (oldNumber == number) return EXIT_DONE;
-
-  // In use: another device's PortName, or reserved in ComDB.
-  std::vector<bool> self(machine->Registered.count, false);
-  self[index] = true;
-  bool inUse = NumbersInUse(*machine, self).count(number) > 0;
-  ComDbValue comDb = {nullptr, 0};
-  unsigned char field[COMDB_SIZE];
-  Reporter reporter = OutcomeReporter(outcome);
-  if (!ReadComDb(&comDb, field, &reporter)) return EXIT_DONE;  // reported: cannot know
-  FreeComDbValue(&comDb);
-  inUse = inUse || (field[(number - 1) / 8] & (1 << ((number - 1) % 8)));
-  if (inUse && !force) {
-    *reason = ShownName(*record) + ": " + newName +
-              " is in use (ComDB or another adapter): use --force to take it anyway";
-    return EXIT_BAD_INPUT;
-  }
-
-  if (!outcome->CheckOnly &&
-      RenameDevice(record, number, THROUGH_SETUPAPI, command.c_str(), &reporter) != ERROR_SUCCESS)
-    return EXIT_DONE;  // reported; every step done was put back
-  outcome->Changed = true;
-  Json entry = Json::object();
-  entry["setting"] = "port";
-  entry["from"] = oldName;
-  entry["to"] = newName;
-  (*port)["changes"].push_back(entry);
-  outcome->Lines.push_back(ShownName(*record) + "  port  " + oldName + " -> " + newName);
-  return EXIT_DONE;
 }

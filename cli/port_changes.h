@@ -11,7 +11,7 @@
 #include "cli/machine.h"
 #include "cli/output.h"
 #include "cli/settings.h"
-#include "devices/device_properties.h"
+#include "devices/write_transaction.h"
 
 // The JSON form of a setting's value: numbers, booleans, the alias table's
 // name, an alias's generated rate; null when unknown.
@@ -29,17 +29,18 @@ struct Change {
 };
 std::vector<Change> Differences(const DeviceRecord& before, const DeviceRecord& after);
 
-// SetupAPI's list of FTDIBUS devices, opened when first needed.
-struct DeviceSetHolder {
-  DeviceSet Set = {nullptr, 0};
-  bool Tried = false;
-  DWORD Error = 0;
-  DeviceSet* Get();
-  DeviceSetHolder() = default;
-  DeviceSetHolder(const DeviceSetHolder&) = delete;
-  DeviceSetHolder& operator=(const DeviceSetHolder&) = delete;
-  ~DeviceSetHolder();
-};
+// How a command reloads the driver after it wrote: once when anything was
+// written, unless --no-reload or --check.
+ReloadRequest ReloadOf(const CommandLine& line);
+// A reload the set asked for that failed, as an error of the outcome.
+void RenderReload(const ChangeSet& set, Outcome* outcome);
+// Why the record may not take the number under the rename rule, "" when
+// it may; *code the exit code of a refusal.
+std::string RenameRefusal(const Machine& machine, const DeviceRecord& record, int number,
+                          bool force, int* code);
+// The COM numbers the registered devices' PortNames hold, but for those
+// marked skipped.
+std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skipped);
 
 // One port a command changes: what it should become, and which settings
 // count (nullptr: every one that differs). With named, only those count:
@@ -51,32 +52,27 @@ struct PortChange {
   DeviceRecord Desired;
   const std::vector<const SettingSpec*>* Named;
   Json Port;  // the port's object; its "changes" get what was written
+  int ComNumber;  // a number to give the port; 0 for none
 };
 
-// Brings the ports to what is desired, as one change set under the writer
-// lock: only the settings that differ, merged onto what the registry holds
-// now. Each change written goes to its port's "changes" and the lines, each
-// value that could not be written to the errors; the records take what was
-// written. With --check, only says what would change.
-void ApplyPortChanges(Machine* machine, std::vector<PortChange>* ports, const std::string& command,
-                      Outcome* outcome);
+// What one command writes, as one change set through the core's one write
+// transaction: the ports' settings, the machine-wide ignore-serial option
+// (IgnoreSerial -1 for unchanged) and the ports' new numbers; then one
+// reload of the driver when anything was written, unless --no-reload.
+struct PortWrites {
+  std::vector<PortChange>* Ports = nullptr;
+  int IgnoreSerial = -1;
+  bool IgnoreSerialWas = false;
+  bool IgnoreSerialWritten = false;  // set by WritePorts
+  bool RenameOnly = false;  // rename: a refused number refuses the command
+};
 
-// Gives the registered device at index the number: PortName, FriendlyName
-// and ComDB as one change, as the windowed program does. A number another
-// device holds, or ComDB marks taken, is refused (EXIT_BAD_INPUT with the
-// reason) unless force. EXIT_DONE otherwise, also after a failed write (in
-// the outcome, with nothing changed).
-int RenamePort(Machine* machine, uint32_t index, int number, bool force,
-               const std::string& command, Outcome* outcome, Json* port, std::string* reason);
-
-// The COM numbers the registered devices' PortNames hold, but for those
-// marked skipped.
-std::set<int> NumbersInUse(const Machine& machine, const std::vector<bool>& skipped);
-
-// The machine-wide ignore-serial-number option, written as one change;
-// false with the error (its real Win32 code) in the outcome.
-bool WriteIgnoreSerialOption(bool on, const std::string& command, Outcome* outcome);
-
-// After a command wrote something: one reload of the driver, unless asked
-// not to.
-void ReloadAfterWrites(const CommandLine& line, Outcome* outcome);
+// Only the settings that differ are written, merged onto what the registry
+// holds now. Each change written goes to its port's "changes" and the
+// lines, each value that could not be written to the errors; the records
+// take what was written. With --check, only says what would change. A new
+// number is given only when the rename rule allows it (MayTakeNumber; a
+// profile's number never with force): else EXIT_BAD_INPUT, or EXIT_FAILED
+// for a number an attached adapter holds, with the reason in *reason.
+int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bool force,
+               Outcome* outcome, std::string* reason);

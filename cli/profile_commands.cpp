@@ -106,52 +106,43 @@ bool LoadProfile(const std::string& path, ProfileSource source, Profile* profile
 
 std::string OnOff(bool on) { return on ? "on" : "off"; }
 
-// Compares the machine with the profile and, unless only testing, writes
-// the differences. Returns the outcome's exit code.
-void Enforce(Machine* machine, const Profile& profile, bool write, const std::string& command,
+// Compares the machine with the profile and, unless only testing
+// (outcome->CheckOnly), writes the differences as one change set: the
+// machine-wide option, every port's settings and each number asked for.
+void Enforce(Machine* machine, const Profile& profile, const CommandLine& line,
              Outcome* outcome) {
   ProfilePlan plan = PlanProfile(*machine, profile);
   outcome->Document["unmatchedRules"] = plan.UnmatchedRules;
   for (int rule : plan.UnmatchedRules)
     outcome->Lines.push_back("rule " + std::to_string(rule) + " matches no port");
   outcome->Document["changes"] = Json::array();
+  PortWrites writes;
   if (profile.HasIgnoreSerial) {
-    bool current = false;
-    ReadIgnoreSerialSetting(&current);
-    if (current != profile.IgnoreSerial) {
-      if (!write || WriteIgnoreSerialOption(profile.IgnoreSerial, command, outcome)) {
-        outcome->Changed = true;
-        outcome->Document["changes"].push_back(
-            {{"setting", "ignoreSerial"}, {"from", current}, {"to", profile.IgnoreSerial}});
-        outcome->Lines.push_back("machine  ignoreSerial  " + OnOff(current) + " -> " +
-                                 OnOff(profile.IgnoreSerial));
-      }
-    }
+    ReadIgnoreSerialSetting(&writes.IgnoreSerialWas);
+    if (writes.IgnoreSerialWas != profile.IgnoreSerial) writes.IgnoreSerial = profile.IgnoreSerial;
   }
-  // The settings of every port as one change, then each number asked for.
   std::vector<PortChange> ports;
   for (PortPlan& planned : plan.Ports) {
     const DeviceRecord& record = machine->Registered.Records[planned.Index];
     PortChange port = {planned.Index, planned.Desired, &planned.Named,
-                       PortObject(record, AttachedState(*machine, record))};
+                       PortObject(record, AttachedState(*machine, record)), planned.ComNumber};
     port.Port["changes"] = Json::array();
     ports.push_back(port);
   }
-  ApplyPortChanges(machine, &ports, command, outcome);
-  for (size_t k = 0; k < ports.size(); ++k) {
-    const PortPlan& planned = plan.Ports[k];
-    Json& port = ports[k].Port;
-    DeviceRecord* record = &machine->Registered.Records[planned.Index];
-    if (planned.ComNumber) {
-      std::string reason;
-      // A profile never takes a number in use: that would need --force. A
-      // test still lists the difference: the port is not as it should be.
-      if (RenamePort(machine, planned.Index, planned.ComNumber, outcome->CheckOnly, command,
-                     outcome, &port, &reason) != EXIT_DONE)
-        AddDeviceError(outcome, *record, reason, "PortName", "", ERROR_ALREADY_EXISTS);
-    }
-    if (!port["changes"].empty()) outcome->Document["ports"].push_back(port);
+  writes.Ports = &ports;
+  // A profile never takes a number in use: that would need --force. A test
+  // still lists the difference: the port is not as it should be.
+  std::string reason;
+  WritePorts(machine, &writes, line, false, outcome, &reason);
+  if (writes.IgnoreSerial >= 0 && writes.IgnoreSerialWritten) {
+    outcome->Document["changes"].push_back(
+        {{"setting", "ignoreSerial"}, {"from", writes.IgnoreSerialWas}, {"to", profile.IgnoreSerial}});
+    outcome->Lines.insert(outcome->Lines.begin() + plan.UnmatchedRules.size(),
+                          "machine  ignoreSerial  " + OnOff(writes.IgnoreSerialWas) + " -> " +
+                              OnOff(profile.IgnoreSerial));
   }
+  for (PortChange& port : ports)
+    if (!port.Port["changes"].empty()) outcome->Document["ports"].push_back(port.Port);
   outcome->Document["compliant"] = !outcome->Changed && !outcome->Failed;
 }
 
@@ -168,11 +159,8 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   }
   if (testOnly) outcome->CheckOnly = true;
   bool write = !outcome->CheckOnly;
-  Enforce(&machine, profile, write, line.Text, outcome);
-  if (write) {
-    outcome->Document["compliant"] = !outcome->Failed;
-    ReloadAfterWrites(line, outcome);
-  }
+  Enforce(&machine, profile, line, outcome);
+  if (write) outcome->Document["compliant"] = !outcome->Failed;
   return Finish(outcome);
 }
 
@@ -366,12 +354,8 @@ int RunDsc(const CommandLine& line, Outcome* outcome) {
   Json inDesiredState = nullptr;
   if (operation != "get") {
     outcome->CheckOnly = operation == "test";
-    Enforce(&machine, profile, operation == "set", line.Text, outcome);
+    Enforce(&machine, profile, line, outcome);
     if (operation == "test") inDesiredState = !outcome->Changed;
-    if (operation == "set") {
-      CommandLine reload = line;
-      ReloadAfterWrites(reload, outcome);
-    }
   }
   Json state = ActualState(machine, profile, PlanProfile(machine, profile));
   state["_inDesiredState"] = inDesiredState;

@@ -1,5 +1,7 @@
 #include "cli/settings.h"
 
+#include "devices/device_names.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -113,13 +115,7 @@ SettingValue CurrentValue(const SettingSpec& definition, const DeviceRecord& rec
 }
 
 int ComNumberOf(const std::string& name) {
-  if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "COM")) return 0;
-  int number = 0;
-  for (size_t i = 3; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + (name[i] - '0');
-  }
-  return number;
+  return name.size() > 6 ? 0 : ComNumberOfName(name.c_str());
 }
 
 bool EqualsIgnoringCase(const std::string& a, const char* b) {

@@ -27,14 +27,6 @@ void ComDbFieldFromValue(const unsigned char* value, size_t valueLength, unsigne
   memset(comDb + used, 0, FieldSize - used);
 }
 
-void MergeComDbChange(const unsigned char* before, const unsigned char* after,
-                      unsigned char* current) {
-  for (size_t i = 0; i < FieldSize; ++i) {
-    unsigned char changed = (unsigned char)(before[i] ^ after[i]);
-    current[i] = (unsigned char)((current[i] & ~changed) | (after[i] & changed));
-  }
-}
-
 size_t ComDbWriteBackSize(size_t valueLength) {
   // A short value grows to the field's size, so that a number reserved
   // beyond its end is recorded rather than lost.

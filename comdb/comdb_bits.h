@@ -21,12 +21,6 @@ void ReleaseComNumber(unsigned char* comDb, int n);
 // bytes the value does not reach are zero (free).
 void ComDbFieldFromValue(const unsigned char* value, size_t valueLength, unsigned char* comDb);
 
-// Carries a change made to a field over to another field: every bit in
-// which after differs from before takes after's state in current; every
-// other bit of current stays as it is. All three are COMDB_SIZE bytes.
-void MergeComDbChange(const unsigned char* before, const unsigned char* after,
-                      unsigned char* current);
-
 // Size of the value to write back for a value read with valueLength bytes:
 // the same length, but never less than the 32 bytes of the field.
 size_t ComDbWriteBackSize(size_t valueLength);

@@ -1,13 +1,14 @@
 #include "comdb/rename.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "comdb/comdb_bits.h"
 #include "devices/device_changes.h"
 #include "devices/device_keys.h"
-#include "platform/writer_lock.h"
+#include "devices/device_names.h"
+#include "devices/inventory.h"
+#include "devices/write_transaction.h"
 
 static const char ComDbValueName[] = "ComDB";
 
@@ -27,6 +28,7 @@ bool PlanComDbChange(ChangeSet* set, int take, int release, int group, const Rep
   change.Key = ComNameArbiterKeyPath;
   change.Value = ComDbValueName;
   change.Group = group;
+  change.Bitwise = true;
   const ValueChange* earlier = nullptr;
   for (const ValueChange& planned : set->Changes)
     if (planned.Value == ComDbValueName && planned.Key == change.Key) earlier = &planned;
@@ -64,43 +66,32 @@ bool PlanComDbChange(ChangeSet* set, int take, int release, int group, const Rep
 
 bool ChangeComDb(const int* take, int takeCount, const int* release, int releaseCount,
                  const char* command, const Reporter* reporter) {
-  WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return false;
-  ReportHolder holder;
-  Reporter later = HoldingReporter(&holder);  // told once the lock is let go
   ChangeSet set;
-  set.Command = command;
-  bool done = true;
-  for (int i = 0; done && i < releaseCount; ++i)
-    done = PlanComDbChange(&set, 0, release[i], 0, &later);
-  for (int i = 0; done && i < takeCount; ++i) done = PlanComDbChange(&set, take[i], 0, 0, &later);
-  if (done) {
-    done = CommitChangeSet(&set, reporter);
-    if (!set.Failed.empty())
-      ReportComDb(&later, REPORT_WRITE_COMDB, set.Failed[0].KeyNotOpened, set.Failed[0].Error);
-  }
-  ReleaseWriterLock(&lock);
-  TellHeldReports(&holder, reporter);
-  return done;
+  WriteOutcome outcome =
+      RunWrite(command, RELOAD_NONE, &set, reporter, [&](ChangeSet* planned, const Reporter* held) {
+        for (int i = 0; i < releaseCount; ++i)
+          if (!PlanComDbChange(planned, 0, release[i], 0, held)) return false;
+        for (int i = 0; i < takeCount; ++i)
+          if (!PlanComDbChange(planned, take[i], 0, 0, held)) return false;
+        return true;
+      });
+  if (!set.Failed.empty())
+    ReportComDb(reporter, REPORT_WRITE_COMDB, set.Failed[0].KeyNotOpened, set.Failed[0].Error);
+  return outcome == WRITE_DONE;
 }
 
-// "COM7" in any case: 7; 0 for anything else.
-static int NumberOfPortName(const char* name) {
-  if (_strnicmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') return 0;
-  char* end;
-  long n = strtol(name + 3, &end, 10);
-  return *end == '\0' && n > 0 && n <= COMDB_MAX_NUMBER ? (int)n : 0;
-}
-
-bool ComNumberHeldByOther(const DeviceRecord* record, int number) {
+// Calls found(record, port) for every registered device but the record's,
+// with the PortName its Device Parameters hold; stops when it returns true.
+template <typename Found>
+static bool AnyOtherPortName(const DeviceRecord* record, Found found) {
   char own[DEVICE_KEY_PATH_SIZE];
   if (!FormatDeviceKeyPath(own, sizeof own, record, DEVICE_PARAMETERS_KEY)) own[0] = '\0';
   HKEY ftdibus;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_READ, &ftdibus) != ERROR_SUCCESS)
     return false;
-  bool held = false;
+  bool stopped = false;
   char name[256];
-  for (DWORD i = 0; !held; ++i) {
+  for (DWORD i = 0; !stopped; ++i) {
     DWORD length = sizeof name;
     if (RegEnumKeyExA(ftdibus, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
         ERROR_SUCCESS)
@@ -112,18 +103,76 @@ bool ComNumberHeldByOther(const DeviceRecord* record, int number) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &parameters) != ERROR_SUCCESS)
       continue;
     char port[PORT_NAME_SIZE + 1] = "";
-    DWORD length2 = PORT_NAME_SIZE;
-    if (QueryDeviceValue(parameters, "PortName", REG_SZ, port, PORT_NAME_SIZE, &length2) ==
-        ERROR_SUCCESS)
-      held = NumberOfPortName(port) == number;
+    DWORD size = PORT_NAME_SIZE;
+    if (QueryDeviceValue(parameters, "PortName", REG_SZ, port, PORT_NAME_SIZE, &size) ==
+        ERROR_SUCCESS) {
+      DeviceRecord other = {};
+      ParseDeviceKeyName(name, &other);
+      stopped = found(other, port);
+    }
     RegCloseKey(parameters);
   }
   RegCloseKey(ftdibus);
-  return held;
+  return stopped;
 }
 
-static void ReportStepFailure(const ChangeSet& set, const FailedChange& failed,
-                              const Reporter* reporter) {
+bool ComNumberHeldByOther(const DeviceRecord* record, int number) {
+  return AnyOtherPortName(record, [&](const DeviceRecord&, const char* port) {
+    return ComNumberOfName(port) == number;
+  });
+}
+
+NumberHolder FindNumberHolder(const DeviceRecord* record, int number,
+                              const DeviceInventory* attached, const unsigned char* comDb,
+                              std::string* holder) {
+  NumberHolder found = NUMBER_FREE;
+  AnyOtherPortName(record, [&](const DeviceRecord& other, const char* port) {
+    if (ComNumberOfName(port) != number) return false;
+    bool live = !attached || FindRecordBySerial(attached, other.SerialNumber) != nullptr;
+    char text[PORT_NAME_SIZE + SERIAL_NUMBER_SIZE + 32];
+    snprintf(text, sizeof text, "%s (serial %.*s)", port, (int)SERIAL_NUMBER_SIZE,
+             other.SerialNumber);
+    if (found != NUMBER_HELD_ATTACHED) *holder = text;
+    found = live ? NUMBER_HELD_ATTACHED : NUMBER_HELD_BY_GHOST;
+    return live;  // an attached holder decides it
+  });
+  if (found == NUMBER_FREE && comDb && number >= 1 && number <= COMDB_MAX_NUMBER &&
+      (comDb[(number - 1) / 8] & (1 << ((number - 1) % 8)))) {
+    found = NUMBER_RESERVED;
+    *holder = "ComDB";
+  }
+  return found;
+}
+
+bool MayTakeNumber(NumberHolder holder, bool force) {
+  return holder == NUMBER_FREE || (force && holder != NUMBER_HELD_ATTACHED);
+}
+
+bool PlanRename(ChangeSet* set, const DeviceRecord* record, int number,
+                ValueWriter instanceWriter, int group, const Reporter* reporter) {
+  char name[PORT_NAME_SIZE];
+  snprintf(name, sizeof name, "COM%d", number);
+  char oldName[PORT_NAME_SIZE + 1];
+  snprintf(oldName, sizeof oldName, "%.*s", (int)PORT_NAME_SIZE, record->PortName);
+  int oldNumber = ComNumberOfName(oldName);
+  set->UndoGroups.push_back(group);
+  // The new number is reserved before any name points at it, and the old
+  // one freed only after nothing does.
+  if (!PlanComDbChange(set, number, 0, group, reporter)) return false;
+  PlanDeviceValue(set, record, VALUE_PORT_NAME, StringImage(name), instanceWriter, group);
+  PlanDeviceValue(set, record, VALUE_FRIENDLY_NAME, ValueImage(), instanceWriter, group);
+  ValueChange& friendly = set->Changes.back();
+  std::string current;
+  if (friendly.Before.Present && friendly.Before.Type == REG_SZ)
+    current.assign(friendly.Before.Data.begin(), friendly.Before.Data.end());
+  friendly.After = StringImage(RenamedFriendlyName(current.c_str(), number).c_str());
+  if (oldNumber && oldNumber != number && !ComNumberHeldByOther(record, oldNumber))
+    return PlanComDbChange(set, 0, oldNumber, group, reporter);
+  return true;
+}
+
+void ReportRenameFailure(const ChangeSet& set, const FailedChange& failed,
+                         const Reporter* reporter) {
   const ValueChange& change = set.Changes[failed.Index];
   if (change.Value == ComDbValueName) {
     ReportComDb(reporter, REPORT_WRITE_COMDB, failed.KeyNotOpened, failed.Error);
@@ -137,41 +186,18 @@ static void ReportStepFailure(const ChangeSet& set, const FailedChange& failed,
 
 DWORD RenameDevice(DeviceRecord* record, int number, ValueWriter instanceWriter,
                    const char* command, const Reporter* reporter) {
-  char name[PORT_NAME_SIZE];
-  snprintf(name, sizeof name, "COM%d", number);
-  char friendly[64];
-  snprintf(friendly, sizeof friendly, "USB Serial Port (%s)", name);
-  char oldName[PORT_NAME_SIZE + 1];
-  snprintf(oldName, sizeof oldName, "%.*s", (int)PORT_NAME_SIZE, record->PortName);
-  int oldNumber = NumberOfPortName(oldName);
-
-  WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return WAIT_TIMEOUT;
-  ReportHolder holder;
-  Reporter later = HoldingReporter(&holder);  // told once the lock is let go
   ChangeSet set;
-  set.Command = command;
-  set.UndoGroups.push_back(0);
-  // The new number is reserved before any name points at it, and the old
-  // one freed only after nothing does.
-  bool planned = PlanComDbChange(&set, number, 0, 0, &later);
-  if (planned) {
-    PlanDeviceValue(&set, record, VALUE_PORT_NAME, StringImage(name), instanceWriter, 0);
-    PlanDeviceValue(&set, record, VALUE_FRIENDLY_NAME, StringImage(friendly), instanceWriter, 0);
-    if (oldNumber && oldNumber != number && !ComNumberHeldByOther(record, oldNumber))
-      planned = PlanComDbChange(&set, 0, oldNumber, 0, &later);
+  WriteOutcome outcome =
+      RunWrite(command, RELOAD_NONE, &set, reporter, [&](ChangeSet* planned, const Reporter* held) {
+        return PlanRename(planned, record, number, instanceWriter, 0, held);
+      });
+  if (set.Busy) return WAIT_TIMEOUT;
+  if (!set.Failed.empty()) {
+    ReportRenameFailure(set, set.Failed[0], reporter);
+    return set.Failed[0].Error;
   }
-  DWORD result = ERROR_INVALID_DATA;
-  if (planned) {
-    // The journal's question is asked at once: the write waits for it.
-    CommitChangeSet(&set, reporter);
-    result = set.Withheld          ? ERROR_CANCELLED
-             : set.Failed.empty() ? ERROR_SUCCESS
-                                  : set.Failed[0].Error;
-    if (!set.Failed.empty()) ReportStepFailure(set, set.Failed[0], &later);
-  }
-  ReleaseWriterLock(&lock);
-  TellHeldReports(&holder, reporter);
-  if (result == ERROR_SUCCESS) snprintf(record->PortName, PORT_NAME_SIZE, "%s", name);
-  return result;
+  if (outcome == WRITE_WITHHELD)
+    return set.JournalError && !set.Unrecorded ? ERROR_CANCELLED : ERROR_INVALID_DATA;
+  snprintf(record->PortName, PORT_NAME_SIZE, "COM%d", number);
+  return ERROR_SUCCESS;
 }

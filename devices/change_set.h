@@ -1,8 +1,9 @@
 // A change set: every registry value one operation of either program is
 // about to write, each with what the registry holds now and what it will
-// hold. Both programs plan their writes as a change set and commit it
-// through CommitChangeSet, under the writer lock, after the change journal
-// has recorded it: so every write can be told afterwards, and undone.
+// hold. Both programs plan their writes as a change set and run it through
+// the one write transaction (devices/write_transaction.h): under the writer
+// lock, after the change journal has recorded it, so that every write can
+// be told afterwards, and undone.
 #pragma once
 
 #include <windows.h>
@@ -30,7 +31,8 @@ ValueImage StringImage(const char* text);
 enum ChangeKind {
   CHANGE_VALUE,          // a value written (After present) or deleted (After absent)
   CHANGE_REMOVE_DEVICE,  // a device instance removed through its class installer: no undo
-  CHANGE_RELOAD_DRIVER   // the driver asked to reload: no undo
+  CHANGE_RELOAD_DRIVER,  // the driver asked to reload: no undo
+  CHANGE_KEY_SECURITY    // a key's owner and access list: Before and After are SDDL text
 };
 
 // How a value is written. The windowed program owns the access lists of
@@ -54,22 +56,44 @@ struct ValueChange {
   // rename): the first that fails ends its group; a group marked Undo
   // also has its written changes put back.
   int Group = 0;
-  bool Written = false;  // set by CommitChangeSet; false again when put back
+  // The before-image could not be read (the Win32 error): nothing of the
+  // device is written, and the value is never recorded as absent.
+  LONG ReadError = ERROR_SUCCESS;
+  // ComDB: only the bits in which Before and After differ are written,
+  // onto the value as it is at the write.
+  bool Bitwise = false;
+  // A key's owner must be set as recorded (undo); else an owner that
+  // cannot be changed leaves the access list to be written alone.
+  bool OwnerRequired = false;
+  bool Written = false;  // set by the commit; false again when put back
 };
 
 struct FailedChange {
   size_t Index;       // into Changes
   DWORD Error;        // Win32 error
   bool KeyNotOpened;  // the key would not open; else the value was refused
+  bool Unread;        // a value of the device could not be read: nothing of it written
 };
+
+// How a reload of the driver that the set asked for went.
+enum ReloadResult { RELOAD_NOT_ASKED, RELOAD_DONE, RELOAD_FAILED };
 
 struct ChangeSet {
   std::string Command;  // "Apply", "Rename COM Port", "set COM5 latencyTimer=2"
   std::vector<ValueChange> Changes;
   std::vector<int> UndoGroups;       // groups put back whole when one change fails
-  std::vector<FailedChange> Failed;  // filled by CommitChangeSet
+  std::vector<FailedChange> Failed;  // filled by the commit
   uint64_t JournalId = 0;            // 0 when the set was not recorded
-  bool Withheld = false;  // nothing written: the journal could not record it, and the answer was no
+  // Nothing written: another writer kept the lock, the journal could not
+  // record the set (JournalError) and the answer was no, or it failed
+  // under the lock.
+  bool Withheld = false;
+  bool Busy = false;        // withheld because another writer kept the lock
+  DWORD JournalError = 0;   // why the journal could not record the set
+  bool Unrecorded = false;  // written without a record, as the user allowed
+  ReloadResult Reload = RELOAD_NOT_ASKED;
+  unsigned long ReloadStatus = 0;  // FT_STATUS of a failed reload
+  std::string ReloadFailure;       // why it failed, as the journal and the console say it
 };
 
 // The value as the registry holds it now. ERROR_SUCCESS also for an absent
@@ -78,12 +102,5 @@ LONG ReadValueImage(const char* keyPath, const char* valueName, ValueImage* imag
 // The same from a key already open.
 LONG ReadValueImageFromKey(HKEY key, const char* valueName, ValueImage* image);
 
-// Writes the set's changes in order: records it in the change journal first
-// (a journal that cannot be written asks the reporter, REPORT_JOURNAL; any
-// answer but IDOK writes nothing), then each change, then the journal's end
-// line. A change whose Before equals its After is not written. False when
-// anything failed (each failure is in set->Failed; the caller reports) or
-// nothing was written because the journal refused.
-// The caller holds the writer lock (platform/writer_lock.h) from the read
-// of the Before images to the end of the commit.
-bool CommitChangeSet(ChangeSet* set, const Reporter* reporter);
+// Whether anything of the set was written.
+bool AnyWritten(const ChangeSet& set);

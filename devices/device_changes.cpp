@@ -6,6 +6,7 @@
 #include "devices/config_data.h"
 #include "devices/device_keys.h"
 #include "devices/settings_rules.h"
+#include "devices/write_transaction.h"
 
 static std::string FieldText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
@@ -30,7 +31,7 @@ static ValueChange ChangeOf(const DeviceRecord* device, DriverValueId value, Val
 void PlanDeviceValue(ChangeSet* set, const DeviceRecord* device, DriverValueId value,
                      const ValueImage& after, ValueWriter writer, int group) {
   ValueChange change = ChangeOf(device, value, writer, group);
-  ReadValueImage(change.Key.c_str(), change.Value.c_str(), &change.Before);
+  change.ReadError = ReadValueImage(change.Key.c_str(), change.Value.c_str(), &change.Before);
   change.After = after;
   set->Changes.push_back(change);
 }
@@ -49,23 +50,48 @@ static uint32_t NumberOf(const DeviceRecord* record, DriverValueId value) {
   return number;
 }
 
+// The driver's own ConfigData: no option bit, transfer sizes 63 (4096
+// bytes), the standard aliases. A missing ConfigData is created from it.
+static void DriverDefaultConfigData(unsigned char* configData) {
+  memset(configData, 0, CONFIG_DATA_SIZE);
+  configData[2] = configData[3] = 63;
+  memcpy(configData + ALIAS_TABLE_OFFSET, DefaultAliasTable, ALIAS_TABLE_SIZE);
+}
+
 // The option bits and alias entries the user changed, put into what the
 // registry holds now (or, where it holds nothing readable, into what was
-// read).
-static void MergeConfigData(const DeviceRecord* read, const DeviceRecord* wanted,
-                            const ValueImage& current, unsigned char* merged) {
-  memcpy(merged, read->ConfigData, CONFIG_DATA_SIZE);
-  if (current.Present && current.Type == REG_BINARY && current.Data.size() <= CONFIG_DATA_SIZE)
+// read; where it holds nothing, into the driver's defaults). A value
+// shorter than 64 bytes keeps its length unless a byte beyond its end is
+// itself changed; the bytes beyond that nobody changed take the defaults.
+static ValueImage MergeConfigData(const DeviceRecord* read, const DeviceRecord* wanted,
+                                  const ValueImage& current) {
+  unsigned char merged[CONFIG_DATA_SIZE];
+  size_t length = CONFIG_DATA_SIZE;
+  if (!current.Present) {
+    DriverDefaultConfigData(merged);
+  } else if (current.Type == REG_BINARY && current.Data.size() <= CONFIG_DATA_SIZE) {
+    DriverDefaultConfigData(merged);
     memcpy(merged, current.Data.data(), current.Data.size());
+    length = current.Data.size();
+  } else {
+    memcpy(merged, read->ConfigData, CONFIG_DATA_SIZE);
+  }
+  unsigned char changed[CONFIG_DATA_SIZE] = {};
   uint32_t changedBits = GetConfigEntry(read->ConfigData, OPTIONS_ENTRY) ^
                          GetConfigEntry(wanted->ConfigData, OPTIONS_ENTRY);
   uint32_t options = (GetConfigEntry(merged, OPTIONS_ENTRY) & ~changedBits) |
                      (GetConfigEntry(wanted->ConfigData, OPTIONS_ENTRY) & changedBits);
   SetConfigEntry(merged, OPTIONS_ENTRY, options);
+  SetConfigEntry(changed, OPTIONS_ENTRY, changedBits);
   for (int entry = FIRST_ALIAS_ENTRY; entry < CONFIG_ENTRY_COUNT; ++entry) {
     uint32_t alias = GetConfigEntry(wanted->ConfigData, entry);
-    if (GetConfigEntry(read->ConfigData, entry) != alias) SetConfigEntry(merged, entry, alias);
+    if (GetConfigEntry(read->ConfigData, entry) == alias) continue;
+    SetConfigEntry(merged, entry, alias);
+    SetConfigEntry(changed, entry, 0xFFFFFFFFu);
   }
+  for (size_t i = length; i < CONFIG_DATA_SIZE; ++i)
+    if (changed[i]) length = CONFIG_DATA_SIZE;
+  return BinaryImage(merged, length);
 }
 
 void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRecord* wanted,
@@ -83,15 +109,20 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
   for (DriverValueId value : numbers) anyNumber = anyNumber || NumberChanged(read, wanted, value);
   if (!configChanged && !filtersChanged && !anyNumber) return;  // nothing to read or write
 
-  // The Device Parameters values are read through one open key.
+  // The Device Parameters values are read through one open key. A key
+  // that is there but cannot be opened leaves every value unread.
   HKEY parameters = nullptr;
-  OpenDeviceKey(wanted, DEVICE_PARAMETERS_KEY, KEY_QUERY_VALUE, &parameters);
+  LONG opened = OpenDeviceKey(wanted, DEVICE_PARAMETERS_KEY, KEY_QUERY_VALUE, &parameters);
+  if (opened != ERROR_SUCCESS) parameters = nullptr;
+  if (opened == ERROR_FILE_NOT_FOUND) opened = ERROR_SUCCESS;
   auto plan = [&](DriverValueId value, const ValueImage& after) {
     ValueChange change = ChangeOf(wanted, value, instanceWriter, group);
     if (DriverValues[value].Key == DEVICE_PARAMETERS_KEY) {
-      if (parameters) ReadValueImageFromKey(parameters, change.Value.c_str(), &change.Before);
+      change.ReadError =
+          parameters ? ReadValueImageFromKey(parameters, change.Value.c_str(), &change.Before)
+                     : opened;
     } else {
-      ReadValueImage(change.Key.c_str(), change.Value.c_str(), &change.Before);
+      change.ReadError = ReadValueImage(change.Key.c_str(), change.Value.c_str(), &change.Before);
     }
     change.After = after;
     set->Changes.push_back(change);
@@ -104,9 +135,7 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
     if (value == VALUE_CONFIG_DATA) {
       if (!configChanged) continue;
       ValueChange* change = plan(value, ValueImage());
-      unsigned char merged[CONFIG_DATA_SIZE];
-      MergeConfigData(read, wanted, change->Before, merged);
-      change->After = BinaryImage(merged, CONFIG_DATA_SIZE);
+      change->After = MergeConfigData(read, wanted, change->Before);
     } else if (value == VALUE_UPPER_FILTERS) {
       if (!filtersChanged) continue;
       ValueImage serenum = BinaryImage(SerenumUpperFilters, UPPER_FILTERS_SIZE);
@@ -128,12 +157,15 @@ void PlanConfigDataChanges(ChangeSet* set, const DeviceRecord* record, const Dev
   PlanDeviceChanges(set, asRead, &wanted, THROUGH_REGISTRY, group);
 }
 
-bool FinishDeviceWrite(ChangeSet* set, WriterLock* lock, DeviceRecord* record,
-                       DeviceRecord* asRead, ReportOperation operation, const char* what,
-                       const Reporter* reporter) {
-  bool done = CommitChangeSet(set, reporter);
-  // Before any box: another writer must not wait on the user.
-  ReleaseWriterLock(lock);
+bool WriteDeviceChanges(ChangeSet* set, DeviceRecord* record, DeviceRecord* asRead,
+                        DeviceChangePlan plan, ReportOperation operation, const char* what,
+                        const Reporter* reporter) {
+  bool done =
+      RunWrite(set->Command.c_str(), RELOAD_NONE, set, reporter,
+               [&](ChangeSet* planned, const Reporter*) {
+                 plan(planned, record, asRead);
+                 return true;
+               }) == WRITE_DONE;
   AdoptWrittenValues(*set, 0, asRead);
   AdoptWrittenValues(*set, 0, record);
   ReportFailedGroups(*set, operation, what, reporter);
@@ -166,6 +198,8 @@ void AdoptWrittenChange(const ValueChange& change, DeviceRecord* record) {
   const DriverValue& definition = DriverValues[value];
   memset(field, 0, definition.Size);
   size_t size = change.After.Data.size();
+  if (value == VALUE_CONFIG_DATA)
+    record->ConfigDataStored = size < CONFIG_DATA_SIZE && change.After.Present ? (uint32_t)size : 0;
   if (change.After.Present)
     memcpy(field, change.After.Data.data(), size < definition.Size ? size : definition.Size);
   record->KnownSettings |= definition.Known;

@@ -5,7 +5,6 @@
 
 #include "devices/change_set.h"
 #include "devices/driver_values.h"
-#include "platform/writer_lock.h"
 
 // The write of one value of the device: after as given, before as the
 // registry holds it now.
@@ -25,13 +24,17 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
 void PlanConfigDataChanges(ChangeSet* set, const DeviceRecord* record, const DeviceRecord* asRead,
                            int group);
 
-// Ends a write of one device's changes (group 0) that holds the lock:
-// commits the set, lets go of the lock, brings both records up to what was
+// Plans one device's changes (group 0) under the writer lock.
+typedef void (*DeviceChangePlan)(ChangeSet* set, const DeviceRecord* record,
+                                 const DeviceRecord* asRead);
+
+// A dialog's write of one device that writes at once: runs the plan as one
+// transaction (set->Command names it), brings both records up to what was
 // written and reports a failure once ("Cannot write the <what> of ...").
 // True when all was written.
-bool FinishDeviceWrite(ChangeSet* set, WriterLock* lock, DeviceRecord* record,
-                       DeviceRecord* asRead, ReportOperation operation, const char* what,
-                       const Reporter* reporter);
+bool WriteDeviceChanges(ChangeSet* set, DeviceRecord* record, DeviceRecord* asRead,
+                        DeviceChangePlan plan, ReportOperation operation, const char* what,
+                        const Reporter* reporter);
 
 // A report carrying a change's facts: port, serial, value, key, error.
 Report ChangeReport(ReportOperation operation, const char* text, UINT style,

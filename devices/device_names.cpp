@@ -39,3 +39,25 @@ void ParseDeviceKeyName(const char* name, DeviceRecord* record) {
   record->SerialNumber[serialLength] = '\0';
   record->DeviceId = (uint32_t)vendor << 16 | product;
 }
+
+int ComNumberOfName(const char* name) {
+  if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm') return 0;
+  if (name[3] < '1' || name[3] > '9') return 0;
+  int number = 0;
+  for (const char* digit = name + 3; *digit; ++digit) {
+    if (*digit < '0' || *digit > '9') return 0;
+    number = number * 10 + (*digit - '0');
+    if (number > COM_NUMBER_MAX) return 0;
+  }
+  return number;
+}
+
+std::string RenamedFriendlyName(const std::string& friendlyName, int number) {
+  std::string name = "(COM" + std::to_string(number) + ")";
+  size_t open = friendlyName.rfind("(COM");
+  if (open != std::string::npos && friendlyName.back() == ')') {
+    std::string inside = friendlyName.substr(open + 1, friendlyName.size() - open - 2);
+    if (ComNumberOfName(inside.c_str())) return friendlyName.substr(0, open) + name;
+  }
+  return "USB Serial Port " + name;
+}

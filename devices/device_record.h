@@ -30,11 +30,12 @@ enum KnownSetting : uint32_t {
   READ_UPPER_FILTERS = 0x400  // UpperFilters was read, ours or another product's
 };
 
-// Bits of DeviceRecord::Flags. A record of the D2XX listing holds the
-// library's flags; a record of the registered listing is marked attached.
+// Bits of DeviceRecord::Flags. The same bit means one thing in each
+// listing: a record of the D2XX listing holds the library's flags; a record
+// of the registered listing is marked attached.
 enum DeviceFlag : uint32_t {
-  DEVICE_FLAG_OPENED = 0x1,   // D2XX listing: another program has the port open
-  DEVICE_FLAG_ATTACHED = 0x1  // registered listing: attached now
+  D2XX_FLAG_OPENED = 0x1,       // D2XX listing: another program has the port open
+  REGISTERED_FLAG_ATTACHED = 0x1  // registered listing: attached now
 };
 
 struct DeviceRecord {
@@ -56,6 +57,11 @@ struct DeviceRecord {
   uint32_t Flags;
   uint32_t DeviceType;
   uint32_t KnownSettings;  // KnownSetting bits
+  // The bytes of ConfigData the registry held when read, when fewer than
+  // CONFIG_DATA_SIZE (another tool or an older driver wrote it); 0 when it
+  // held them all, or the record was not read. The entries beyond are
+  // missing, not zero.
+  uint32_t ConfigDataStored;
 };
 
 struct DeviceInventory {

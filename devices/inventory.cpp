@@ -166,7 +166,7 @@ bool ListRegisteredDevices(DeviceInventory* inventory, HKEY ftdibus, const Repor
       ParseDeviceKeyName(name, record);
       if (record->DeviceId != 0 && savedCount &&
           bsearch(record->SerialNumber, saved, savedCount, sizeof *saved, CompareSavedSerials))
-        record->Flags = DEVICE_FLAG_ATTACHED;
+        record->Flags = REGISTERED_FLAG_ATTACHED;
     }
     result = true;
   }

@@ -41,8 +41,9 @@ bool SameBytes(const ValueImage& a, const ValueImage& b) {
   return !a.Present || (a.Type == b.Type && a.Data == b.Data);
 }
 
-JournalImage ImageOf(const ValueImage& image) {
-  return {image.Present, (uint32_t)image.Type, image.Data.data(), image.Data.size()};
+JournalImage ImageOf(const ValueImage& image, bool security) {
+  return {image.Present, security ? (uint32_t)JOURNAL_SDDL_TYPE : (uint32_t)image.Type,
+          image.Data.data(), image.Data.size()};
 }
 
 // DOMAIN\name of the account this process runs as.
@@ -196,26 +197,38 @@ std::string JournalFolder() {
 std::string JournalFilePath() { return JournalFolder() + "\\changes.jsonl"; }
 std::string RotatedJournalFilePath() { return JournalFolder() + "\\changes.1.jsonl"; }
 
-DWORD JournalBegin(ChangeSet* set) {
+DWORD JournalCheck() {
+  if (!Enabled) return ERROR_SUCCESS;
+  DWORD error;
+  HANDLE file = OpenJournal(JournalFilePath(), &error);
+  if (file == INVALID_HANDLE_VALUE) return error;
+  CloseHandle(file);
+  return ERROR_SUCCESS;
+}
+
+DWORD JournalBegin(ChangeSet* set, const std::vector<bool>& recorded, bool reloads) {
   set->JournalId = 0;
   if (!Enabled) return ERROR_SUCCESS;
   std::vector<JournalEntry> entries;
-  for (const ValueChange& change : set->Changes) {
+  for (size_t i = 0; i < set->Changes.size(); ++i) {
+    const ValueChange& change = set->Changes[i];
+    if (i < recorded.size() && !recorded[i]) continue;
     if (change.Kind == CHANGE_VALUE && SameBytes(change.Before, change.After)) continue;
     JournalEntry entry;
     entry.Action = change.Kind == CHANGE_REMOVE_DEVICE   ? JOURNAL_REMOVE_DEVICE
                    : change.Kind == CHANGE_RELOAD_DRIVER ? JOURNAL_RELOAD_DRIVER
+                   : change.Kind == CHANGE_KEY_SECURITY  ? JOURNAL_KEY_SECURITY
                                                          : JOURNAL_VALUE;
     entry.Port = Utf8Of(change.Port);
     entry.Serial = Utf8Of(change.Serial);
     entry.Key = Utf8Of(FullKey(change.Key));
     entry.Value = Utf8Of(change.Value);
-    entry.Before = ImageOf(change.Before);
-    entry.After = ImageOf(change.After);
+    entry.Before = ImageOf(change.Before, change.Kind == CHANGE_KEY_SECURITY);
+    entry.After = ImageOf(change.After, change.Kind == CHANGE_KEY_SECURITY);
     entries.push_back(entry);
   }
-  // A set that writes nothing is no change.
-  if (entries.empty()) return ERROR_SUCCESS;
+  // A set that writes nothing is no change, unless it reloads the driver.
+  if (entries.empty() && !reloads) return ERROR_SUCCESS;
 
   std::string path = JournalFilePath();
   DWORD error;
@@ -257,7 +270,8 @@ DWORD JournalEnd(const ChangeSet* set) {
   DWORD error;
   HANDLE file = OpenJournal(JournalFilePath(), &error);
   if (file == INVALID_HANDLE_VALUE) return error;
-  error = AppendLine(file, FormatEndLine(set->JournalId, failed));
+  error = AppendLine(file, FormatEndLine(set->JournalId, failed, set->Reload != RELOAD_NOT_ASKED,
+                                         set->ReloadFailure));
   CloseHandle(file);
   return error;
 }

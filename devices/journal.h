@@ -13,11 +13,17 @@ void SetJournalProgram(const char* program);
 void SetJournalEnabled(bool enabled);
 bool JournalEnabled();
 
-// Appends the set's "begun" line with every change it is about to make and
-// gives the set its id. ERROR_SUCCESS, or the Win32 error that kept the
+// Whether the journal can be written now: its folder and file are opened
+// (created when missing) and closed again. ERROR_SUCCESS or the error.
+DWORD JournalCheck();
+// Appends the set's "begun" line with the changes marked recorded and
+// gives the set its id; a set without such changes is recorded only when
+// it reloads the driver. ERROR_SUCCESS, or the Win32 error that kept the
 // line from being written.
-DWORD JournalBegin(ChangeSet* set);
-// Appends {"id", "state": "done"} or "partial" with set->Failed.
+DWORD JournalBegin(ChangeSet* set, const std::vector<bool>& recorded = std::vector<bool>(),
+                   bool reloads = false);
+// Appends {"id", "state": "done"} or "partial" with set->Failed, and how
+// the reload went when one was asked.
 DWORD JournalEnd(const ChangeSet* set);
 
 // Where the journal lives: %ProgramData%\Portmeld, or the folder a test

@@ -89,6 +89,9 @@ std::string JournalTime(int year, int month, int day, int hour, int minute, int 
 
 static std::string ImageJson(const JournalImage& image) {
   if (!image.Present) return "null";
+  if (image.Type == JOURNAL_SDDL_TYPE)
+    return "{\"type\": \"SDDL\", \"data\": " +
+           JsonString(std::string((const char*)image.Data, image.Size)) + "}";
   return "{\"type\": " + JsonString(RegistryTypeName(image.Type)) +
          ", \"data\": " + JsonString(HexOfBytes(image.Data, image.Size)) + "}";
 }
@@ -97,6 +100,9 @@ static std::string EntryJson(const JournalEntry& entry) {
   std::string text = "{\"port\": " + JsonString(entry.Port) +
                      ", \"serial\": " + JsonString(entry.Serial) +
                      ", \"key\": " + JsonString(entry.Key) + ", \"value\": ";
+  if (entry.Action == JOURNAL_KEY_SECURITY)
+    return text + "null, \"before\": " + ImageJson(entry.Before) +
+           ", \"after\": " + ImageJson(entry.After) + "}";
   if (entry.Action != JOURNAL_VALUE)
     return text + "null, \"action\": " +
            (entry.Action == JOURNAL_REMOVE_DEVICE ? "\"remove-device\"" : "\"reload-driver\"") +
@@ -116,15 +122,24 @@ std::string FormatBegunLine(uint64_t id, const std::string& time, const std::str
   return line + "]}\n";
 }
 
-std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed) {
+std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
+                          bool reloadAsked, const std::string& reloadFailure) {
   std::string line = "{\"id\": " + std::to_string(id);
-  if (failed.empty()) return line + ", \"state\": \"done\"}\n";
-  line += ", \"state\": \"partial\", \"failed\": [";
-  for (size_t i = 0; i < failed.size(); ++i)
-    line += std::string(i ? ", " : "") + "{\"key\": " + JsonString(failed[i].Key) +
-            ", \"value\": " + JsonString(failed[i].Value) +
-            ", \"error\": " + std::to_string(failed[i].Error) + "}";
-  return line + "]}\n";
+  if (failed.empty()) {
+    line += ", \"state\": \"done\"";
+  } else {
+    line += ", \"state\": \"partial\", \"failed\": [";
+    for (size_t i = 0; i < failed.size(); ++i)
+      line += std::string(i ? ", " : "") + "{\"key\": " + JsonString(failed[i].Key) +
+              ", \"value\": " + JsonString(failed[i].Value) +
+              ", \"error\": " + std::to_string(failed[i].Error) + "}";
+    line += "]";
+  }
+  if (reloadAsked)
+    line += reloadFailure.empty()
+                ? std::string(", \"reload\": \"done\"")
+                : ", \"reload\": {\"failed\": " + JsonString(reloadFailure) + "}";
+  return line + "}\n";
 }
 
 uint64_t LineId(const char* line, size_t size) {

@@ -17,7 +17,17 @@ struct JournalImage {
   size_t Size;
 };
 
-enum JournalAction { JOURNAL_VALUE, JOURNAL_REMOVE_DEVICE, JOURNAL_RELOAD_DRIVER };
+enum JournalAction {
+  JOURNAL_VALUE,
+  JOURNAL_REMOVE_DEVICE,
+  JOURNAL_RELOAD_DRIVER,
+  JOURNAL_KEY_SECURITY  // "value": null, before and after as SDDL
+};
+
+// The type of a key's owner and access list, recorded as SDDL text
+// ({"type": "SDDL", "data": "O:BAD:..."}) rather than hex bytes: no
+// registry value type has this number.
+enum : uint32_t { JOURNAL_SDDL_TYPE = 0x5344444C };
 
 // One entry of a begun line's "changes". Texts are UTF-8; Key is the full
 // path with its "HKLM\" root.
@@ -26,6 +36,9 @@ struct JournalEntry {
   std::string Port, Serial, Key, Value;
   JournalImage Before, After;
 };
+
+// The command of the window's start-up access set: undone only by its id.
+constexpr const char StartUpAccessCommand[] = "Start-up access";
 
 struct JournalFailure {
   std::string Key, Value;  // UTF-8, Key with its root
@@ -50,7 +63,10 @@ std::string JournalTime(int year, int month, int day, int hour, int minute, int 
 std::string FormatBegunLine(uint64_t id, const std::string& time, const std::string& user,
                             const std::string& program, const std::string& command,
                             const std::vector<JournalEntry>& entries);
-std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed);
+// reload: "" when no reload was asked, else "done" or the reason it failed,
+// written as "reload": "done" or "reload": {"failed": reason}.
+std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
+                          bool reloadAsked = false, const std::string& reloadFailure = "");
 
 // The id of a line this writer wrote ({"id": N, ...}), or 0 when the line
 // does not start that way (a line cut short by a power cut).

@@ -76,10 +76,14 @@ static void ReportMissingValue(const Reporter* reporter, const DeviceRecord* rec
 
 static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* reporter,
                                 uint32_t* unread) {
+  record->ConfigDataStored = 0;
   for (int i = 0; i < SETTINGS_READ_COUNT; ++i) {
     const DriverValue& value = DriverValues[SettingsReadOrder[i]];
+    DWORD length = 0;
     LONG rc = QueryDeviceValue(key, value.Name, value.Type,
-                               DriverValueField(record, SettingsReadOrder[i]), value.Size, nullptr);
+                               DriverValueField(record, SettingsReadOrder[i]), value.Size, &length);
+    if (rc == ERROR_SUCCESS && SettingsReadOrder[i] == VALUE_CONFIG_DATA)
+      record->ConfigDataStored = length < CONFIG_DATA_SIZE ? length : 0;
     if (rc != ERROR_SUCCESS) {
       ReportMissingValue(reporter, record, i, rc);
       *unread |= 1u << i;
@@ -241,13 +245,10 @@ void FreeSettingsCache(SettingsCache* cache) {
   cache->Count = 0;
 }
 
-WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
-                                  const Reporter* reporter) {
-  WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return WRITE_WITHHELD;
-  ChangeSet set;
-  set.Command = write.Command;
-  for (uint32_t i = 0; i < inventory->count; ++i) {
+// Plans every record's changes and the machine-wide option's.
+static void PlanChangedSettings(ChangeSet* set, const DeviceInventory* inventory,
+                                const SettingsWrite& write) {
+  for (uint32_t i = 0; write.Devices && i < inventory->count; ++i) {
     const DeviceRecord* record = &inventory->Records[i];
     if (record->DeviceId == 0) continue;  // no registry keys behind it
     // Without the records as read (memory ran out at the read), what the
@@ -259,25 +260,32 @@ WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrit
       registry.KnownSettings = 0;
       ReadDeviceRecordSettings(&registry, nullptr);
     }
-    PlanDeviceChanges(&set, asRead, record, write.InstanceWriter, (int)i);
+    PlanDeviceChanges(set, asRead, record, write.InstanceWriter, (int)i);
   }
   if (write.IgnoreSerial != IGNORE_SERIAL_UNCHANGED)
-    PlanIgnoreSerial(&set, write.IgnoreSerial == IGNORE_SERIAL_ON, IGNORE_SERIAL_GROUP);
-  bool done = CommitChangeSet(&set, reporter);
-  ReleaseWriterLock(&lock);
+    PlanIgnoreSerial(set, write.IgnoreSerial == IGNORE_SERIAL_ON, IGNORE_SERIAL_GROUP);
+}
+
+WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
+                                  ChangeSet* set, const Reporter* reporter) {
+  WriteOutcome outcome = RunWrite(write.Command, write.Reload, set, reporter,
+                                  [&](ChangeSet* planned, const Reporter*) {
+                                    PlanChangedSettings(planned, inventory, write);
+                                    return true;
+                                  });
   // Each change's group is its record's index.
-  for (const ValueChange& change : set.Changes)
+  for (const ValueChange& change : set->Changes)
     if (inventory->AsRead && change.Group >= 0 && (uint32_t)change.Group < inventory->count)
       AdoptWrittenChange(change, &inventory->AsRead[change.Group]);
   // The devices' failures, once each; the machine-wide option's are not shown.
-  ReportFailedGroups(set, REPORT_WRITE_SETTINGS, "settings", reporter, IGNORE_SERIAL_GROUP);
-  if (set.Withheld) return WRITE_WITHHELD;
-  return done ? WRITE_DONE : WRITE_FAILED;
+  ReportFailedGroups(*set, REPORT_WRITE_SETTINGS, "settings", reporter, IGNORE_SERIAL_GROUP);
+  return outcome;
 }
 
 bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter) {
-  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_UNCHANGED};
-  return WriteChangedSettings(inventory, write, reporter) == WRITE_DONE;
+  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_UNCHANGED, RELOAD_NONE, true};
+  ChangeSet set;
+  return WriteChangedSettings(inventory, write, &set, reporter) == WRITE_DONE;
 }
 
 void KeepSettingsAsRead(DeviceInventory* inventory) {
@@ -296,20 +304,19 @@ void PlanIgnoreSerial(ChangeSet* set, bool on, int group) {
     change.Key = UsbFlagsKeyPath;
     change.Value = name;
     change.Group = group;
-    ReadValueImage(change.Key.c_str(), name, &change.Before);
+    change.ReadError = ReadValueImage(change.Key.c_str(), name, &change.Before);
     if (on) change.After = BinaryImage(&ignore, 1);
     set->Changes.push_back(change);
   }
 }
 
 DWORD WriteIgnoreSerial(bool on, const char* command, const Reporter* reporter) {
-  WriterLock lock;
-  if (!TakeWriterLock(reporter, &lock)) return WAIT_TIMEOUT;
   ChangeSet set;
-  set.Command = command;
-  PlanIgnoreSerial(&set, on, IGNORE_SERIAL_GROUP);
-  CommitChangeSet(&set, reporter);
-  ReleaseWriterLock(&lock);
+  RunWrite(command, RELOAD_NONE, &set, reporter, [&](ChangeSet* planned, const Reporter*) {
+    PlanIgnoreSerial(planned, on, IGNORE_SERIAL_GROUP);
+    return true;
+  });
+  if (set.Busy) return WAIT_TIMEOUT;
   if (set.Withheld) return ERROR_CANCELLED;
   return set.Failed.empty() ? ERROR_SUCCESS : set.Failed[0].Error;
 }

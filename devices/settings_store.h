@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "devices/change_set.h"
+#include "devices/write_transaction.h"
 #include "devices/device_record.h"
 #include "platform/report.h"
 
@@ -59,20 +60,18 @@ struct SettingsWrite {
   const char* Command;         // as the change journal names it: "Apply", "OK"
   ValueWriter InstanceWriter;  // how UpperFilters is written
   IgnoreSerialChange IgnoreSerial;
+  ReloadRequest Reload;  // the window's Apply and OK reload whatever was written
+  bool Devices;          // the records' changes too, or only the option
 };
 
 // OK and Apply: under the writer lock, as one change set, every setting the
 // user changed in a record since it was read (inventory->AsRead), merged
 // onto what the registry holds now, and the machine-wide option when it
 // changed. A device that fails is reported once ("Cannot write the settings
-// of ..."); the others are written. AsRead takes what was written.
-enum WriteOutcome {
-  WRITE_DONE,
-  WRITE_FAILED,   // something was refused (reported); the rest is written
-  WRITE_WITHHELD  // nothing written: another writer kept the lock, or the journal answer was no
-};
+// of ..."); the others are written. AsRead takes what was written. The
+// set, with how the reload went, is left in *set.
 WriteOutcome WriteChangedSettings(DeviceInventory* inventory, const SettingsWrite& write,
-                                  const Reporter* reporter);
+                                  ChangeSet* set, const Reporter* reporter);
 // The same with Apply's defaults and the option left alone.
 bool WriteDeviceSettings(DeviceInventory* inventory, const Reporter* reporter);
 

@@ -25,7 +25,8 @@ enum ReportOperation {
   REPORT_READ_FILE,
   REPORT_SHORT_FILE,
   REPORT_WRITER_LOCK,  // another writer kept the lock: nothing written
-  REPORT_JOURNAL       // the change journal cannot be written: asks whether to write anyway
+  REPORT_JOURNAL,        // the change journal cannot be written: asks whether to write anyway
+  REPORT_JOURNAL_FAILED  // the journal failed under the lock: nothing was written
 };
 
 struct Report {

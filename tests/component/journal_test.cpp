@@ -117,7 +117,7 @@ TEST_F(Journal, BegunAndEndLines) {
 
   ASSERT_EQ(JournalBegin(&set), (DWORD)ERROR_SUCCESS);
   EXPECT_EQ(set.JournalId, 1u);
-  set.Failed.push_back({1, ERROR_ACCESS_DENIED, false});
+  set.Failed.push_back({1, ERROR_ACCESS_DENIED, false, false});
   ASSERT_EQ(JournalEnd(&set), (DWORD)ERROR_SUCCESS);
 
   std::vector<std::string> lines = Lines(ReadText(JournalFilePath()));

@@ -180,8 +180,9 @@ void WindowApply() {
   record->LatencyTimer = 7;
   SetOptionBit(record->ConfigData, CancelIfPowerOff, true);
   SetSerialEnumerator(record, true);
-  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_ON};
-  EXPECT_EQ(WRITE_DONE, WriteChangedSettings(&Inventory, write, nullptr));
+  SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_ON, RELOAD_NONE, true};
+  ChangeSet set;
+  EXPECT_EQ(WRITE_DONE, WriteChangedSettings(&Inventory, write, &set, nullptr));
   SetJournalProgram("portmeld 1.0");
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/journal_reader.h"
+#include "history/journal_reader.h"
 
 typedef nlohmann::ordered_json Json;
 

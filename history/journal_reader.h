@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "devices/journal_lines.h"
+
 // A registry value as the journal gives it: absent, or its type and bytes.
 struct JournalValue {
   bool Present = false;
@@ -21,7 +23,8 @@ struct JournalValue {
   }
 };
 
-// null, or {"type": "REG_DWORD" (or a number as text), "data": "hex"}.
+// null, or {"type": "REG_DWORD" (or a number as text), "data": "hex"}, or
+// {"type": "SDDL", "data": "O:BAD:..."} for a key's owner and access list.
 // False for anything else.
 bool ParseJournalValue(const nlohmann::ordered_json& image, JournalValue* value);
 // How history shows a value: a REG_DWORD as a decimal number, a REG_SZ as
@@ -35,7 +38,9 @@ struct JournalSet {
   nlohmann::ordered_json Failed = nlohmann::ordered_json::array();
   uint64_t Undoes = 0;    // the set this one undid ("undo N")
   uint64_t UndoneBy = 0;  // the done or partial set that undid this one
+  nlohmann::ordered_json Reload;  // the end line's "reload": null when none was asked
 };
+
 
 struct JournalContents {
   std::vector<JournalSet> Sets;  // in the order they were begun
@@ -57,6 +62,8 @@ bool SetTouches(const JournalSet& set, const std::string& port);
 const JournalSet* NewestUndoable(const JournalContents& contents);
 // Whether the change is a value write (not a device removal or reload).
 bool IsValueChange(const nlohmann::ordered_json& change);
+// Whether the change set a key's owner and access list.
+bool IsSecurityChange(const nlohmann::ordered_json& change);
 
 enum UndoStep {
   UNDO_WRITE,    // *write is what to write

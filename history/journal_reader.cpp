@@ -1,4 +1,4 @@
-#include "cli/journal_reader.h"
+#include "history/journal_reader.h"
 
 #include "devices/journal_lines.h"
 
@@ -51,6 +51,12 @@ bool ParseJournalValue(const Json& image, JournalValue* value) {
   if (!image.is_object()) return false;
   std::string type, data;
   if (!StringField(image, "type", &type) || !StringField(image, "data", &data)) return false;
+  if (type == "SDDL") {
+    value->Type = JOURNAL_SDDL_TYPE;
+    value->Data.assign(data.begin(), data.end());
+    value->Present = true;
+    return true;
+  }
   if (!RegistryTypeOfName(type, &value->Type) || data.size() % 2) return false;
   for (size_t i = 0; i < data.size(); i += 2) {
     int high = HexDigit(data[i]), low = HexDigit(data[i + 1]);
@@ -69,6 +75,7 @@ std::string ShownJournalValue(const Json& image) {
   if (value.Type == 4 /* REG_DWORD */ && d.size() == 4)
     return std::to_string((uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 |
                           (uint32_t)d[3] << 24);
+  if (value.Type == JOURNAL_SDDL_TYPE) return std::string(d.begin(), d.end());
   if (value.Type == 1 /* REG_SZ */) {
     std::string text(d.begin(), d.end());
     return text.substr(0, text.find('\0'));
@@ -126,6 +133,8 @@ void ReadJournalText(const std::string& text, const std::string& fileName,
       set.State = state;
       auto failed = entry.find("failed");
       if (failed != entry.end() && failed->is_array()) set.Failed = *failed;
+      auto reload = entry.find("reload");
+      if (reload != entry.end()) set.Reload = *reload;
     } else {
       contents->Warnings.push_back(where + " has an unknown state '" + state + "': skipped");
     }
@@ -147,6 +156,15 @@ bool IsValueChange(const Json& change) {
          change["value"].is_string();
 }
 
+bool IsSecurityChange(const Json& change) {
+  if (!change.is_object() || change.contains("action") || !change.contains("value") ||
+      !change["value"].is_null())
+    return false;
+  JournalValue after;
+  return ParseJournalValue(change.value("after", Json()), &after) && after.Present &&
+         after.Type == JOURNAL_SDDL_TYPE;
+}
+
 bool SetTouches(const JournalSet& set, const std::string& port) {
   for (const Json& change : set.Begun["changes"]) {
     if (!change.is_object()) continue;
@@ -163,6 +181,8 @@ bool SetTouches(const JournalSet& set, const std::string& port) {
 const JournalSet* NewestUndoable(const JournalContents& contents) {
   for (auto set = contents.Sets.rbegin(); set != contents.Sets.rend(); ++set) {
     if ((set->State != "done" && set->State != "partial") || set->UndoneBy) continue;
+    // The window needs the access lists it set: undone only by its id.
+    if (set->Begun.value("command", "") == StartUpAccessCommand) continue;
     for (const Json& change : set->Begun["changes"])
       if (IsValueChange(change)) return &*set;
   }

@@ -1,0 +1,465 @@
+#include "history/undo.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+
+#include "comdb/comdb_bits.h"
+#include "comdb/comdb_registry.h"
+#include "comdb/rename.h"
+#include "devices/device_names.h"
+#include "devices/inventory.h"
+#include "devices/registry_paths.h"
+#include "history/journal_file.h"
+#include "platform/d2xx.h"
+#include "platform/key_security.h"
+
+typedef nlohmann::ordered_json Json;
+
+namespace {
+
+const char ParametersSuffix[] = "\\Device Parameters";
+
+std::string Text(const Json& object, const char* name) {
+  auto found = object.find(name);
+  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  return text;
+}
+
+bool SameText(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+
+std::string KeyOf(const Json& change) {
+  std::string key = Text(change, "key");
+  return key.compare(0, 5, "HKLM\\") == 0 ? key.substr(5) : key;
+}
+
+bool IsComDb(const std::string& key, const std::string& value) {
+  return SameText(key, ComNameArbiterKeyPath) && SameText(value, "ComDB");
+}
+
+// The device a key of FTDIBUS belongs to ("...\FTDIBUS\<name>\0000" and
+// below), named by its key; false for any other key.
+bool DeviceOfKey(const std::string& key, DeviceRecord* device) {
+  std::string root = std::string(FtdibusKeyPath) + "\\";
+  if (key.size() <= root.size() || !SameText(key.substr(0, root.size()), root)) return false;
+  std::string rest = key.substr(root.size());
+  size_t slash = rest.find('\\');
+  if (slash == std::string::npos || rest.compare(slash, 5, "\\0000") != 0) return false;
+  *device = DeviceRecord();
+  ParseDeviceKeyName(rest.substr(0, slash).c_str(), device);
+  return device->DeviceId != 0;
+}
+
+// UpperFilters and FriendlyName of an instance key are set through SetupAPI,
+// as the system's tools set them.
+bool InstanceProperty(const std::string& key, const std::string& value) {
+  DeviceRecord device;
+  return (SameText(value, "UpperFilters") || SameText(value, "FriendlyName")) &&
+         DeviceOfKey(key, &device) && key.size() > 5 && key.compare(key.size() - 5, 5, "\\0000") == 0;
+}
+
+ValueImage ImageOf(const JournalValue& value) {
+  ValueImage image;
+  image.Present = value.Present;
+  image.Type = value.Type;
+  image.Data = value.Data;
+  return image;
+}
+
+JournalValue JournalValueOf(const ValueImage& image) {
+  JournalValue value;
+  value.Present = image.Present;
+  value.Type = image.Present ? image.Type : 0;
+  if (image.Present) value.Data = image.Data;
+  return value;
+}
+
+std::string Shown(const JournalValue& value) {
+  if (!value.Present) return "absent";
+  if (value.Type == REG_DWORD && value.Data.size() == 4)
+    return std::to_string((uint32_t)value.Data[0] | (uint32_t)value.Data[1] << 8 |
+                          (uint32_t)value.Data[2] << 16 | (uint32_t)value.Data[3] << 24);
+  if (value.Type == REG_SZ || value.Type == JOURNAL_SDDL_TYPE) {
+    std::string text(value.Data.begin(), value.Data.end());
+    return text.substr(0, text.find('\0'));
+  }
+  return HexOfBytes(value.Data.data(), value.Data.size());
+}
+
+// One rename of the set: the device, its old and new numbers, and the
+// values it wrote.
+struct RenameUnit {
+  DeviceRecord Device;
+  std::string Port, Serial, ParametersKey, InstanceKey;
+  int Old = 0, New = 0;
+  JournalValue PortBefore, PortAfter, FriendlyBefore, FriendlyAfter;
+  bool HasFriendly = false;
+};
+
+bool ComDbBit(const JournalValue& value, int number) {
+  size_t byte = (size_t)(number - 1) / 8;
+  return value.Present && byte < value.Data.size() && (value.Data[byte] >> ((number - 1) % 8)) & 1;
+}
+
+void SetComDbBit(JournalValue* value, int number, bool on) {
+  size_t byte = (size_t)(number - 1) / 8;
+  if (!value->Present || byte >= value->Data.size()) return;
+  unsigned char mask = (unsigned char)(1 << ((number - 1) % 8));
+  value->Data[byte] = on ? (value->Data[byte] | mask) : (value->Data[byte] & ~mask);
+}
+
+struct UndoPlanner {
+  const UndoRequest* Request;
+  UndoResult* Result;
+  const JournalSet* Undone;
+  std::vector<RenameUnit> Renames;
+  // ComDB as the set found it and left it, over all its ComDB changes.
+  JournalValue ComDbBefore, ComDbAfter;
+  bool HasComDb = false;
+  DeviceInventory Attached = {};
+  bool AttachedKnown = false;
+
+  void Issue(const std::string& message, const std::string& port, const std::string& serial,
+             const std::string& value, const std::string& key, unsigned long error = 0) {
+    Result->Issues.push_back({message, port, serial, value, key, error});
+  }
+  std::string Id() const { return std::to_string(Undone->Id); }
+};
+
+void FindRenames(UndoPlanner* planner) {
+  const Json& all = planner->Undone->Begun["changes"];
+  for (const Json& change : all) {
+    if (!IsValueChange(change) || !SameText(Text(change, "value"), "PortName")) continue;
+    std::string key = KeyOf(change);
+    size_t suffix = sizeof ParametersSuffix - 1;
+    if (key.size() <= suffix || !SameText(key.substr(key.size() - suffix), ParametersSuffix))
+      continue;
+    RenameUnit unit;
+    if (!DeviceOfKey(key, &unit.Device)) continue;
+    if (!ParseJournalValue(change.value("before", Json()), &unit.PortBefore) ||
+        !ParseJournalValue(change.value("after", Json()), &unit.PortAfter))
+      continue;
+    unit.Old = ComNumberOfName(Shown(unit.PortBefore).c_str());
+    unit.New = ComNumberOfName(Shown(unit.PortAfter).c_str());
+    if (!unit.New) continue;  // not a rename: undone as a value
+    unit.Port = Text(change, "port");
+    unit.Serial = Text(change, "serial");
+    unit.ParametersKey = key;
+    unit.InstanceKey = key.substr(0, key.size() - suffix);
+    for (const Json& other : all)
+      if (IsValueChange(other) && SameText(Text(other, "value"), "FriendlyName") &&
+          SameText(KeyOf(other), unit.InstanceKey) &&
+          ParseJournalValue(other.value("before", Json()), &unit.FriendlyBefore) &&
+          ParseJournalValue(other.value("after", Json()), &unit.FriendlyAfter))
+        unit.HasFriendly = true;
+    planner->Renames.push_back(unit);
+  }
+}
+
+bool OwnedByRename(const UndoPlanner& planner, const std::string& key, const std::string& value) {
+  for (const RenameUnit& unit : planner.Renames)
+    if ((SameText(key, unit.ParametersKey) && SameText(value, "PortName")) ||
+        (SameText(key, unit.InstanceKey) && SameText(value, "FriendlyName")))
+      return true;
+  return false;
+}
+
+void AddUndoChange(ChangeSet* set, const std::string& port, const std::string& serial,
+                   const std::string& key, const std::string& value, const ValueImage& now,
+                   const JournalValue& write, int group) {
+  ValueChange undo;
+  undo.Port = port;
+  undo.Serial = serial;
+  undo.Key = key;
+  undo.Value = value;
+  undo.Before = now;
+  undo.After = ImageOf(write);
+  undo.Group = group;
+  if (InstanceProperty(key, value)) {
+    undo.Writer = THROUGH_SETUPAPI;
+    DeviceOfKey(key, &undo.Device);
+  }
+  set->Changes.push_back(undo);
+}
+
+// A key's owner and access list back as the set found them.
+void PlanSecurityUndo(UndoPlanner* planner, const Json& change, ChangeSet* set) {
+  std::string key = KeyOf(change), port = Text(change, "port"), serial = Text(change, "serial");
+  JournalValue before, after;
+  if (!ParseJournalValue(change.value("before", Json()), &before) ||
+      !ParseJournalValue(change.value("after", Json()), &after) || !before.Present) {
+    planner->Issue("change set " + planner->Id() + " records the access list of " + key +
+                       " unreadably: left alone",
+                   port, serial, "", key);
+    return;
+  }
+  std::string wanted(before.Data.begin(), before.Data.end());
+  std::string left(after.Data.begin(), after.Data.end());
+  std::string who;
+  if (SecurityTextLetsOthersWrite(wanted.c_str(), &who)) {
+    planner->Issue("the access list change set " + planner->Id() + " replaced on " + key +
+                       " let " + who + " write the key: not put back",
+                   port, serial, "", key);
+    return;
+  }
+  std::string now, nowCanonical, leftCanonical, wantedCanonical;
+  LONG rc = ReadKeySecurityText(key.c_str(), &now);
+  if (rc != ERROR_SUCCESS) {
+    planner->Issue("cannot read the access list of " + key + ": left alone", port, serial, "", key,
+                   (unsigned long)rc);
+    return;
+  }
+  CanonicalSecurityText(now.c_str(), true, &nowCanonical);
+  CanonicalSecurityText(wanted.c_str(), true, &wantedCanonical);
+  if (nowCanonical == wantedCanonical) return;
+  // The arbiter's step left its owner alone: the recorded "after" may hold
+  // the access list only.
+  bool withOwner = left.compare(0, 2, "O:") == 0;
+  CanonicalSecurityText(left.c_str(), withOwner, &leftCanonical);
+  std::string nowPart;
+  CanonicalSecurityText(now.c_str(), withOwner, &nowPart);
+  if (nowPart != leftCanonical && !planner->Request->Force) {
+    planner->Issue("the access list of " + key + " changed since change set " + planner->Id() +
+                       ": left alone (--force puts it back anyway)",
+                   port, serial, "", key);
+    return;
+  }
+  ValueChange undo;
+  undo.Kind = CHANGE_KEY_SECURITY;
+  undo.Port = port;
+  undo.Serial = serial;
+  undo.Key = key;
+  undo.Before = BinaryImage(now.data(), now.size());
+  undo.After = BinaryImage(wanted.data(), wanted.size());
+  undo.OwnerRequired = true;
+  undo.Group = (int)set->Changes.size() + 1;
+  set->Changes.push_back(undo);
+}
+
+// The rename back, through the rename rules: the old number taken back
+// first, PortName and FriendlyName as the set found them, the new number
+// freed last and only when nobody else holds it.
+void PlanRenameUndo(UndoPlanner* planner, const RenameUnit& unit, const unsigned char* comDb,
+                    ChangeSet* set, const Reporter* held) {
+  ValueImage portNow, friendlyNow;
+  LONG rc = ReadValueImage(unit.ParametersKey.c_str(), "PortName", &portNow);
+  if (rc == ERROR_SUCCESS && unit.HasFriendly)
+    rc = ReadValueImage(unit.InstanceKey.c_str(), "FriendlyName", &friendlyNow);
+  if (rc != ERROR_SUCCESS) {
+    planner->Issue("cannot read the port's names: the rename is left alone", unit.Port,
+                   unit.Serial, "PortName", unit.ParametersKey, (unsigned long)rc);
+    return;
+  }
+  std::string newName = Shown(unit.PortAfter), oldName = Shown(unit.PortBefore);
+  JournalValue portCurrent = JournalValueOf(portNow);
+  if (portCurrent == unit.PortBefore) return;  // renamed back already
+  if (!(portCurrent == unit.PortAfter) && !planner->Request->Force) {
+    planner->Issue("PortName is " + Shown(portCurrent) + " now, not " + newName +
+                       " as change set " + planner->Id() +
+                       " left it: the rename is left alone (--force renames it back anyway)",
+                   unit.Port, unit.Serial, "PortName", unit.ParametersKey);
+    return;
+  }
+  if (unit.Old) {
+    DeviceRecord device = unit.Device;
+    std::string holder;
+    NumberHolder held_by =
+        FindNumberHolder(&device, unit.Old, planner->AttachedKnown ? &planner->Attached : nullptr,
+                         comDb, &holder);
+    // A number the set kept reserved (another adapter held it) is no
+    // obstacle: ComDB holds it as the set left it.
+    if (held_by == NUMBER_RESERVED && planner->HasComDb && ComDbBit(planner->ComDbAfter, unit.Old))
+      held_by = NUMBER_FREE;
+    if (!MayTakeNumber(held_by, planner->Request->Force)) {
+      std::string by = held_by == NUMBER_RESERVED ? std::string("reserved in ComDB")
+                                                  : "held by " + holder;
+      planner->Issue(oldName + " is " + by + " now: the rename to " + newName + " of change set " +
+                         planner->Id() + " is left alone" +
+                         (held_by == NUMBER_HELD_ATTACHED ? std::string(" (an attached adapter's "
+                                                                        "number is never taken)")
+                                                          : std::string(" (--force takes it)")),
+                     unit.Port, unit.Serial, "PortName", unit.ParametersKey);
+      return;
+    }
+  }
+  int group = 1 << 20;
+  group += (int)set->Changes.size();
+  size_t first = set->Changes.size();
+  set->UndoGroups.push_back(group);
+  if (unit.Old && !PlanComDbChange(set, unit.Old, 0, group, held)) {
+    set->Changes.resize(first);
+    return;
+  }
+  AddUndoChange(set, unit.Port, unit.Serial, unit.ParametersKey, "PortName", portNow,
+                unit.PortBefore, group);
+  if (unit.HasFriendly)
+    AddUndoChange(set, unit.Port, unit.Serial, unit.InstanceKey, "FriendlyName", friendlyNow,
+                  unit.FriendlyBefore, group);
+  // The new number goes back only where the set reserved it.
+  DeviceRecord device = unit.Device;
+  bool reserved = planner->HasComDb && !ComDbBit(planner->ComDbBefore, unit.New) &&
+                  ComDbBit(planner->ComDbAfter, unit.New);
+  if (reserved && unit.New != unit.Old && !ComNumberHeldByOther(&device, unit.New) &&
+      !PlanComDbChange(set, 0, unit.New, group, held))
+    set->Changes.resize(first);
+}
+
+int NoteMissingLibrary(void* context, const Report* report) {
+  if (report->Operation == REPORT_LIST_DEVICES && report->Key &&
+      strcmp(report->Key, D2xxLibraryName) == 0)
+    *static_cast<bool*>(context) = true;
+  return IDOK;
+}
+
+bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
+  UndoResult* result = planner->Result;
+  JournalContents contents;
+  std::string path;
+  DWORD error = LoadJournal(&contents, &path);
+  if (error != ERROR_SUCCESS) {
+    result->Refusal = UNDO_JOURNAL_UNREADABLE;
+    result->JournalError = error;
+    result->JournalPath = path;
+    return false;
+  }
+  result->Warnings = contents.Warnings;
+  const JournalSet* undone = planner->Request->Id
+                                 ? (contents.ById.count(planner->Request->Id)
+                                        ? &contents.Sets[contents.ById[planner->Request->Id]]
+                                        : nullptr)
+                                 : NewestUndoable(contents);
+  if (!undone) {
+    result->Refusal = UNDO_NO_SET;
+    return false;
+  }
+  planner->Undone = undone;
+  result->UndoneId = undone->Id;
+  result->UndoneCommand = Text(undone->Begun, "command");
+  result->UndoneState = undone->State;
+  if (undone->UndoneBy) {
+    result->UndoneBy = undone->UndoneBy;
+    result->Refusal = UNDO_ALREADY_UNDONE;
+    return false;
+  }
+  bool any = false;
+  for (const Json& change : undone->Begun["changes"])
+    any = any || IsValueChange(change) || IsSecurityChange(change);
+  if (!any) {
+    result->Refusal = UNDO_CANNOT_BE_UNDONE;
+    return false;
+  }
+  set->Command = "undo " + std::to_string(undone->Id);
+
+  FindRenames(planner);
+  // ComDB as the set found it and left it, over all its changes.
+  for (const Json& change : undone->Begun["changes"]) {
+    if (!IsValueChange(change) || !IsComDb(KeyOf(change), Text(change, "value"))) continue;
+    JournalValue before, after;
+    if (!ParseJournalValue(change.value("before", Json()), &before) ||
+        !ParseJournalValue(change.value("after", Json()), &after))
+      continue;
+    if (!planner->HasComDb) planner->ComDbBefore = before;
+    planner->ComDbAfter = after;
+    planner->HasComDb = true;
+  }
+  if (!planner->Renames.empty()) {
+    // Without the D2XX library every adapter may be attached: none's
+    // number is taken.
+    bool missing = false;
+    Reporter listing = {NoteMissingLibrary, &missing};
+    planner->Attached.ShowDisconnected = true;
+    planner->AttachedKnown = ListConnectedDevices(&planner->Attached, &listing) && !missing;
+    SortRecordsBySerial(&planner->Attached);
+  }
+
+  // Last write first: a value the set wrote twice goes back through each
+  // step, each starting from what the one after it left.
+  std::map<std::string, JournalValue> planned;
+  const Json& all = undone->Begun["changes"];
+  for (auto entry = all.rbegin(); entry != all.rend(); ++entry) {
+    const Json& change = *entry;
+    if (!change.is_object()) continue;
+    std::string port = Text(change, "port"), serial = Text(change, "serial");
+    if (IsSecurityChange(change)) {
+      PlanSecurityUndo(planner, change, set);
+      continue;
+    }
+    if (!IsValueChange(change)) {
+      result->NotUndoable.push_back(change);
+      continue;
+    }
+    std::string key = KeyOf(change), value = Text(change, "value");
+    if (OwnedByRename(*planner, key, value)) continue;
+    JournalValue before, after;
+    if (!ParseJournalValue(change.value("before", Json()), &before) ||
+        !ParseJournalValue(change.value("after", Json()), &after) || key.empty()) {
+      planner->Issue("change set " + planner->Id() + " records " + value +
+                         " unreadably: left alone",
+                     port, serial, value, key);
+      continue;
+    }
+    bool comDb = IsComDb(key, value);
+    if (comDb)  // the renames' numbers go back through the renames
+      for (const RenameUnit& unit : planner->Renames)
+        for (int number : {unit.Old, unit.New})
+          if (number) SetComDbBit(&before, number, ComDbBit(after, number));
+    std::string name = Lower(key + "|" + value);
+    ValueImage now;
+    LONG rc = ERROR_SUCCESS;
+    if (planned.count(name))
+      now = ImageOf(planned[name]);
+    else
+      rc = ReadValueImage(key.c_str(), value.c_str(), &now);
+    if (rc != ERROR_SUCCESS) {
+      planner->Issue("cannot read " + value + ": left alone", port, serial, value, key,
+                     (unsigned long)rc);
+      continue;
+    }
+    JournalValue current = JournalValueOf(now), write;
+    UndoStep step = comDb ? PlanComDbUndo(current, before, after, planner->Request->Force, &write)
+                          : PlanValueUndo(current, before, after, planner->Request->Force, &write);
+    if (step == UNDO_NOTHING) continue;
+    if (step == UNDO_CONFLICT) {
+      planner->Issue(value + " is " + Shown(current) + " now, not " + Shown(after) +
+                         " as change set " + planner->Id() +
+                         " left it: left alone (--force puts it back anyway)",
+                     port, serial, value, key);
+      continue;
+    }
+    planned[name] = write;
+    AddUndoChange(set, port, serial, key, value, now, write, (int)set->Changes.size() + 1);
+    set->Changes.back().Bitwise = comDb;
+  }
+  if (!planner->Renames.empty()) {
+    ComDbValue value = {nullptr, 0};
+    unsigned char field[COMDB_SIZE] = {};
+    bool read = ReadComDb(&value, field, nullptr);
+    FreeComDbValue(&value);
+    for (const RenameUnit& unit : planner->Renames)
+      PlanRenameUndo(planner, unit, read ? field : nullptr, set, held);
+  }
+  return true;
+}
+
+}  // namespace
+
+void UndoChangeSet(const UndoRequest& request, UndoResult* result, const Reporter* reporter) {
+  UndoPlanner planner = {&request, result, nullptr, {}, {}, {}, false, {}, false};
+  ChangeSet* set = &result->Set;
+  if (request.Check) {
+    PlanUndo(&planner, set, reporter);
+  } else {
+    WriteOutcome outcome =
+        RunWrite("undo", request.Reload, set, reporter, [&](ChangeSet* changes, const Reporter* held) {
+          return PlanUndo(&planner, changes, held);
+        });
+    if (outcome == WRITE_WITHHELD && result->Refusal == UNDO_PLANNED)
+      result->Refusal = UNDO_WITHHELD;
+  }
+  FreeInventory(&planner.Attached);
+}
