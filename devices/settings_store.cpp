@@ -82,8 +82,11 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
     DWORD length = 0;
     LONG rc = QueryDeviceValue(key, value.Name, value.Type,
                                DriverValueField(record, SettingsReadOrder[i]), value.Size, &length);
-    if (rc == ERROR_SUCCESS && SettingsReadOrder[i] == VALUE_CONFIG_DATA)
-      record->ConfigDataStored = length < CONFIG_DATA_SIZE ? length : 0;
+    if (rc == ERROR_SUCCESS && SettingsReadOrder[i] == VALUE_CONFIG_DATA && length < CONFIG_DATA_SIZE) {
+      // Beyond a short value's end nothing is stored: no old bytes stay.
+      record->ConfigDataStored = length;
+      memset(record->ConfigData + length, 0, CONFIG_DATA_SIZE - length);
+    }
     if (rc != ERROR_SUCCESS) {
       ReportMissingValue(reporter, record, i, rc);
       *unread |= 1u << i;

@@ -144,6 +144,11 @@ TEST_F(SettingsStoreTest, ReadsMissingOversizedAndUndersizedValues) {
       // aliases, so that a later change of one option cannot write zeros.
       if (f.Known == KNOWN_CONFIG_DATA && c.BytesRead == 0)
         std::copy(DefaultAliasTable, DefaultAliasTable + ALIAS_TABLE_SIZE, expected.begin() + 4);
+      // Beyond a short ConfigData's end nothing is stored, and no old byte stays.
+      if (f.Known == KNOWN_CONFIG_DATA && c.BytesRead > 0 && c.BytesRead < f.Size) {
+        std::fill(expected.begin() + c.BytesRead, expected.end(), 0);
+        EXPECT_EQ(c.BytesRead, records[0].ConfigDataStored);
+      }
       EXPECT_EQ(expected, Bytes(field, f.Size)) << f.Value;
     }
   }
@@ -306,26 +311,46 @@ TEST_F(SettingsStoreTest, ListedAgainTheDevicesGetWhatAReadWouldGive) {
     EXPECT_EQ(Bytes(&read[i], sizeof read[i]), Bytes(&records[i], sizeof records[i])) << i;
 }
 
-TEST_F(SettingsStoreTest, ShortConfigDataIsWrittenBackWholeWithZeroTail) {
-  AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
-  std::string params = DeviceKey(FtdiDeviceId, Serial, true);
-  std::vector<unsigned char> shortConfig = Pattern(40, 0x80);
-  SetBinary(params, "ConfigData", shortConfig);
-  UseInventory({MakeRecord(FtdiDeviceId, Serial)});
-  ReadDeviceSettings();
+// A ConfigData shorter than 64 bytes keeps its length until a byte beyond
+// its end is changed; then the bytes beyond that nobody changed are the
+// driver's defaults, never zero (an alias of 0 means 3,000,000 baud).
+TEST_F(SettingsStoreTest, ShortConfigDataGrowsOnlyWhenABeyondItsEndChanges) {
+  struct Case {
+    const char* Label;
+    int Entry;  // the entry changed: 0 an option bit, else an alias
+    size_t StoredSize;
+  };
+  const Case cases[] = {{"an option bit", 0, 40}, {"an alias within", 5, 40},
+                        {"an alias beyond the end", 12, 64}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Label);
+    AddRegisteredDevice(FtdiDeviceId, Serial, "COM5");
+    std::string params = DeviceKey(FtdiDeviceId, Serial, true);
+    std::vector<unsigned char> shortConfig = Pattern(40, 0x80);
+    SetBinary(params, "ConfigData", shortConfig);
+    UseInventory({MakeRecord(FtdiDeviceId, Serial)});
+    ReadDeviceSettings();
+    EXPECT_EQ(1, WriteDeviceSettings());
+    EXPECT_EQ(shortConfig, Stored(params, "ConfigData"));  // untouched: as it is
 
-  // Untouched, it stays as it is; one option changed writes all 64 bytes.
-  EXPECT_EQ(1, WriteDeviceSettings());
-  EXPECT_EQ(shortConfig, Stored(params, "ConfigData"));
-  SetOptionBit(records[0].ConfigData, SetRtsOnClose, true);
-  EXPECT_EQ(1, WriteDeviceSettings());
-
-  DWORD type = 0;
-  std::vector<unsigned char> expected = shortConfig;
-  expected.resize(64, 0);
-  expected[0] |= 0x08;
-  EXPECT_EQ(expected, Stored(params, "ConfigData", &type));
-  EXPECT_EQ(DWORD(REG_BINARY), type);
+    std::vector<unsigned char> expected = shortConfig;
+    if (c.Entry == 0) {
+      SetOptionBit(records[0].ConfigData, SetRtsOnClose, true);
+      expected[0] |= 0x08;
+    } else {
+      SetConfigEntry(records[0].ConfigData, c.Entry, 0x4137);
+      expected.resize(c.StoredSize, 0);
+      if (c.StoredSize > shortConfig.size())
+        std::copy(DefaultAliasTable + shortConfig.size() - 4, DefaultAliasTable + ALIAS_TABLE_SIZE,
+                  expected.begin() + shortConfig.size());
+      SetConfigEntry(expected.data(), c.Entry, 0x4137);
+    }
+    EXPECT_EQ(1, WriteDeviceSettings());
+    DWORD type = 0;
+    EXPECT_EQ(expected, Stored(params, "ConfigData", &type));
+    EXPECT_EQ(DWORD(REG_BINARY), type);
+    StartOver();
+  }
 }
 
 // UpperFilters as stored before the program runs; what the read makes of it
@@ -598,8 +623,10 @@ TEST_F(SettingsStoreTest, AnOptionSetOnAnUnreadConfigDataIsWrittenWithTheStandar
   records[0].KnownSettings |= KNOWN_CONFIG_DATA;
   EXPECT_EQ(1, WriteDeviceSettings());
 
+  // Created from the driver's defaults: transfer sizes 63, the standard aliases.
   std::vector<unsigned char> expected(CONFIG_DATA_SIZE, 0);
   expected[0] = 0x80;
+  expected[2] = expected[3] = 63;
   std::copy(DefaultAliasTable, DefaultAliasTable + ALIAS_TABLE_SIZE, expected.begin() + 4);
   EXPECT_EQ(expected, Stored(params, "ConfigData"));
 }
