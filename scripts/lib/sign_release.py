@@ -64,6 +64,9 @@ def signer(env=None):
             if not module:
                 raise Refused("a pkcs11: key in PORTMELD_SIGN_KEY needs PORTMELD_SIGN_PKCS11_MODULE, "
                               "the token's PKCS#11 module")
+            if "pin-value=" in key.lower():
+                raise Refused("PORTMELD_SIGN_KEY holds the token's PIN, which would be on a command line: "
+                              "put it in the file that PORTMELD_SIGN_PASSWORD_FILE names")
             options = ["-pkcs11module", module, "-certs", cert, "-key", key]
             line = f"the certificate {cert} and the token key {key} (module {module})"
             files = [cert, module]
@@ -95,14 +98,14 @@ def command(options, infile, outfile):
     return ["osslsigncode", "sign", *options, "-h", "sha256", "-n", DESCRIPTION, "-in", infile, "-out", outfile]
 
 
-def sign(options, path, env=None):
+def sign(options, path):
     """Signs path in place; False (with osslsigncode's words on standard
     error) when it could not, leaving the file as it was."""
     partial = path + ".signed.partial"
     if os.path.exists(partial):
         os.remove(partial)
     # Standard input and error stay the caller's: a token may ask for its PIN.
-    result = subprocess.run(command(options, path, partial), stdout=subprocess.PIPE, text=True, env=env)
+    result = subprocess.run(command(options, path, partial), stdout=subprocess.PIPE, text=True)
     if result.returncode != 0 or not os.path.isfile(partial):
         if os.path.exists(partial):
             os.remove(partial)

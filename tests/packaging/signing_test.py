@@ -266,6 +266,9 @@ def refusal_checks(checks, pki, files):
         ("a key without a certificate", {"PORTMELD_SIGN_KEY": files["key"]}),
         ("a token key without the module", {"PORTMELD_SIGN_CERT": files["cert"],
                                             "PORTMELD_SIGN_KEY": "pkcs11:token=portmeld-test;object=release"}),
+        ("a PIN in the token's URI", {"PORTMELD_SIGN_CERT": files["cert"],
+                                      "PORTMELD_SIGN_PKCS11_MODULE": SOFTHSM_MODULE,
+                                      "PORTMELD_SIGN_KEY": f"pkcs11:object=release;pin-value={PIN}"}),
         ("a module with a key file", {"PORTMELD_SIGN_CERT": files["cert"], "PORTMELD_SIGN_KEY": files["key"],
                                       "PORTMELD_SIGN_PKCS11_MODULE": SOFTHSM_MODULE}),
         ("two certificates", {"PORTMELD_SIGN_PFX": files["pfx"], "PORTMELD_SIGN_PASSWORD_FILE": files["password"],
@@ -335,11 +338,15 @@ def main():
         unsigned_checks(checks, build, scratch, ca)
         refusal_checks(checks, pki, {"pfx": pfx, "password": password, "cert": cert, "key": key})
 
-        # A wrong password signs nothing and leaves no package.
-        code, output, stage, dist = package(build, "x64", os.path.join(scratch, "wrong"),
-                                            {"PORTMELD_SIGN_PFX": pfx, "PORTMELD_SIGN_PASSWORD_FILE": wrong})
-        checks.check("a wrong password fails and leaves no package",
-                     code != 0 and (not os.path.exists(dist) or os.listdir(dist) == []), f"exit {code}: {output}")
+        # A signature that cannot be made leaves no package, signed or not.
+        for name, env_vars in [
+                ("a wrong password", {"PORTMELD_SIGN_PFX": pfx, "PORTMELD_SIGN_PASSWORD_FILE": wrong}),
+                ("a time-stamp authority that does not answer",
+                 {"PORTMELD_SIGN_CERT": cert, "PORTMELD_SIGN_KEY": key,
+                  "PORTMELD_TIMESTAMP_URL": "http://127.0.0.1:1/"})]:
+            code, output, stage, dist = package(build, "x64", os.path.join(scratch, "failed"), env_vars)
+            checks.check(f"{name} fails and leaves no package",
+                         code != 0 and (not os.path.exists(dist) or os.listdir(dist) == []), f"exit {code}: {output}")
         tsa.stop()
     checks.finish(results)
 
