@@ -49,9 +49,12 @@ int RunList(const CommandLine& line, Outcome* outcome) {
                   "FTD2XX.dll could not be loaded: which adapters are attached cannot be known");
   outcome->Lines.push_back(Pad("PORT", 8) + Pad("SERIAL", 14) + Pad("VID:PID", 11) +
                            Pad("ATTACHED", 10) + Pad("OPEN", 6) + "DESCRIPTION");
-  for (uint32_t i = 0; i < machine.Registered.count; ++i) {
+  std::vector<uint32_t> listed;
+  for (uint32_t i = 0; i < machine.Registered.count; ++i)
+    if (machine.Registered.Records[i].DeviceId != 0) listed.push_back(i);
+  SortForListing(machine, &listed);
+  for (uint32_t i : listed) {
     const DeviceRecord& record = machine.Registered.Records[i];
-    if (record.DeviceId == 0) continue;
     int attached = AttachedState(machine, record);
     if (line.AttachedOnly && attached != 1) continue;
     const DeviceRecord* live = AttachedRecord(machine, record);
@@ -79,6 +82,7 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
   if (!LoadMachine(&machine, READ_SETTINGS, outcome)) return Finish(outcome);
   std::vector<uint32_t> indexes;
   if (int code = Selected(line, machine, &indexes, outcome)) return code;
+  SortForListing(machine, &indexes);
   // Only the output asked for is built: for thousands of ports the other
   // would cost as much as reading them.
   for (uint32_t i : indexes) {
@@ -332,6 +336,7 @@ int RunStale(const CommandLine& line, Outcome* outcome) {
   CommandLine all = line;
   all.Port = "all";
   if (int code = StaleDevices(all, machine, &stale, outcome)) return code;
+  SortForListing(machine, &stale);
   for (uint32_t i : stale) {
     const DeviceRecord& record = machine.Registered.Records[i];
     outcome->Document["ports"].push_back(StaleObject(machine, record));

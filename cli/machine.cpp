@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "cli/profile.h"
 #include "cli/settings.h"
 #include "devices/inventory.h"
@@ -117,4 +119,12 @@ int SelectPorts(const Machine& machine, const std::string& port, const std::stri
     return EXIT_BAD_INPUT;
   }
   return EXIT_DONE;
+}
+
+void SortForListing(const Machine& machine, std::vector<uint32_t>* indexes) {
+  const DeviceRecord* records = machine.Registered.Records;
+  std::stable_sort(indexes->begin(), indexes->end(), [records](uint32_t a, uint32_t b) {
+    return ListedBefore(PortNameOf(records[a]), SerialOf(records[a]), PortNameOf(records[b]),
+                        SerialOf(records[b]));
+  });
 }

@@ -41,3 +41,7 @@ const DeviceRecord* AttachedRecord(const Machine& machine, const DeviceRecord& r
 // reason.
 int SelectPorts(const Machine& machine, const std::string& port, const std::string& vidpid,
                 std::vector<uint32_t>* indexes, std::string* reason);
+
+// Puts indexes of registered records in the order list, show and stale give
+// ports (ListedBefore); records that tie keep the registry's order.
+void SortForListing(const Machine& machine, std::vector<uint32_t>* indexes);

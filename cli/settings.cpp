@@ -118,6 +118,13 @@ int ComNumberOf(const std::string& name) {
   return name.size() > 6 ? 0 : ComNumberOfName(name.c_str());
 }
 
+bool ListedBefore(const std::string& portA, const std::string& serialA, const std::string& portB,
+                  const std::string& serialB) {
+  int a = ComNumberOf(portA), b = ComNumberOf(portB);
+  if (a != b) return a != 0 && (b == 0 || a < b);
+  return serialA < serialB;
+}
+
 bool EqualsIgnoringCase(const std::string& a, const char* b) {
   size_t length = strlen(b);
   if (a.size() != length) return false;

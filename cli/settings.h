@@ -69,6 +69,11 @@ std::string FormatSettingValue(const SettingSpec& definition, const SettingValue
 // "COM7" (any case) → 7; 0 for a name that is no COM port name.
 int ComNumberOf(const std::string& name);
 
+// The order in which list, show and stale give ports: by COM number (COM2
+// before COM10), then by serial; a port without a COM number last.
+bool ListedBefore(const std::string& portA, const std::string& serialA, const std::string& portB,
+                  const std::string& serialB);
+
 // ASCII letters compared without case: "COM5" and "com5".
 bool EqualsIgnoringCase(const std::string& a, const char* b);
 

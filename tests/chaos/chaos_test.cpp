@@ -660,12 +660,22 @@ void CheckConsoleShow(const Tree& tree) {
   EXPECT_TRUE(document["errors"].empty()) << document["errors"].dump();
   const nlohmann::json& ports = document["ports"];
   ASSERT_EQ(devices.size(), ports.size()) << ports.dump();
-  for (size_t i = 0; i < devices.size(); ++i) {
-    const Device& d = devices[i];
-    const nlohmann::json& port = ports[i];
+  // show gives ports in COM order: each device's port is found by its
+  // serial and VID:PID, and each port shows one device.
+  std::vector<bool> shownOnce(ports.size(), false);
+  for (const Device& d : devices) {
     SCOPED_TRACE(d.Parameters);
-    EXPECT_EQ(Utf8(Wide(d.Serial)), port.value("serial", ""));
-    EXPECT_EQ(d.VidPid, port.value("vidpid", ""));
+    size_t i = 0;
+    while (i < ports.size() &&
+           (shownOnce[i] || ports[i].value("serial", "") != Utf8(Wide(d.Serial)) ||
+            ports[i].value("vidpid", "") != d.VidPid))
+      ++i;
+    if (i == ports.size()) {
+      ADD_FAILURE() << "no port shows this device: " << ports.dump();
+      continue;
+    }
+    shownOnce[i] = true;
+    const nlohmann::json& port = ports[i];
     const nlohmann::json& settings = port["settings"];
     for (int r = 0; r < (int)(sizeof Rules / sizeof Rules[0]); ++r) {
       if (!Rules[r].Setting) continue;

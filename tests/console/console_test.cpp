@@ -58,6 +58,14 @@ CASES(Read,
       "/ports/[FT12AB34A]/description": "Portmeld USB UART",
       "/ports/[FT9XK2L1A]/vidpid": "0403:6010", "/ports/[FT9XK2L1A]/open": true,
       "/ports/[FT77ZZ11A]/port": "COM7", "/ports/[FT77ZZ11A]/attached": false})"},
+  // The serials put COM10's key before COM2's and the unnumbered one first.
+  {"ListInComOrder", [] {
+      Register(FT232R, "FT02TENAA", "COM10");
+      Register(FT232R, "FT88TWOAA", "COM2");
+      Register(FT232R, "FT00NONEA", "");
+    }, "list --json", {0}, R"({"/ports/#": 6, "/ports/0/port": "COM2", "/ports/1/port": "COM5",
+      "/ports/2/port": "COM6", "/ports/3/port": "COM7", "/ports/4/port": "COM10",
+      "/ports/5/serial": "FT00NONEA"})"},
   {"ListAttached", nullptr, "list --attached --json", {0},
       R"({"/ports/#": 2, "/ports/[COM5]/attached": true, "/ports/[COM6]/attached": true})"},
   {"ListWithoutD2xx", nullptr, "list --json", {0},

@@ -123,4 +123,32 @@ TEST(CliSettings, SerialEnumeratorOffKeepsAForeignFilter) {
   EXPECT_NE(0u, record.KnownSettings & KNOWN_UPPER_FILTERS);
 }
 
+// list, show and stale give ports by COM number, then serial; a name that
+// is no COM port name has no number and comes last.
+TEST(CliSettings, PortsAreListedByComNumberThenSerial) {
+  struct Case {
+    const char* PortA;
+    const char* SerialA;
+    const char* PortB;
+    const char* SerialB;
+    bool Before;
+  } cases[] = {
+      {"COM2", "FT9", "COM10", "FT1", true},  // by number, not by text
+      {"COM10", "FT1", "COM2", "FT9", false},
+      {"COM3", "FTA", "com3", "FTB", true},  // one number: the serial decides
+      {"com3", "FTB", "COM3", "FTA", false},
+      {"COM3", "FTA", "COM3", "FTA", false},  // nothing before itself
+      {"COM256", "FTZ", "", "FTA", true},     // a number before none
+      {"", "FTA", "COM256", "FTZ", false},
+      {"LPT1", "FTA", "COM9", "FTZ", false},  // no COM port name: no number
+      {"COM1X", "FTA", "COM9", "FTZ", false},
+      {"", "FTA", "LPT1", "FTB", true},  // neither numbered: by serial
+      {"", "FTB", "LPT1", "FTA", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.PortA) + "/" + c.SerialA + " before " + c.PortB + "/" + c.SerialB);
+    EXPECT_EQ(c.Before, ListedBefore(c.PortA, c.SerialA, c.PortB, c.SerialB));
+  }
+}
+
 }  // namespace
