@@ -35,6 +35,8 @@ struct JournalSet {
   nlohmann::ordered_json Failed = nlohmann::ordered_json::array();
   uint64_t Undoes = 0;    // the set this one undid ("undo N")
   uint64_t UndoneBy = 0;  // the done or partial set that undid this one
+  // The devices restarted after the set's writes: {"port", "serial", "result"}.
+  nlohmann::ordered_json Restart = nlohmann::ordered_json::array();
 };
 
 struct JournalContents {

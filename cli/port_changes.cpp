@@ -112,6 +112,7 @@ void ApplyPortChanges(Machine* machine, std::vector<PortChange>* ports, const st
       }
       CommitChangeSet(&set, &reporter);
       ReleaseWriterLock(&lock);
+      outcome->JournalId = set.JournalId;
       for (size_t j = 0; j < set.Changes.size(); ++j) {
         const ValueChange& change = set.Changes[j];
         DeviceRecord* record = &machine->Registered.Records[(*ports)[owner[j]].Index];

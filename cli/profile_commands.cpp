@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/device_restarts.h"
 #include "cli/profile_access.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
@@ -42,13 +43,15 @@ bool RuleMatches(const ProfileMatch& match, const DeviceRecord& record) {
   return true;
 }
 
-// Rules apply in order, so a later rule wins for the same setting.
-ProfilePlan PlanProfile(const Machine& machine, const Profile& profile) {
+// Rules apply in order, so a later rule wins for the same setting. With
+// only, just the ports it marks.
+ProfilePlan PlanProfile(const Machine& machine, const Profile& profile,
+                        const std::vector<bool>* only = nullptr) {
   ProfilePlan plan;
   std::vector<bool> used(profile.Rules.size(), false);
   for (uint32_t i = 0; i < machine.Registered.count; ++i) {
     const DeviceRecord& record = machine.Registered.Records[i];
-    if (record.DeviceId == 0) continue;
+    if (record.DeviceId == 0 || (only && (i >= only->size() || !(*only)[i]))) continue;
     PortPlan port = {i, record, 0, {}};
     bool matched = false;
     for (size_t r = 0; r < profile.Rules.size(); ++r) {
@@ -106,11 +109,11 @@ bool LoadProfile(const std::string& path, ProfileSource source, Profile* profile
 
 std::string OnOff(bool on) { return on ? "on" : "off"; }
 
-// Compares the machine with the profile and, unless only testing, writes
-// the differences. Returns the outcome's exit code.
+}  // namespace
+
 void Enforce(Machine* machine, const Profile& profile, bool write, const std::string& command,
-             Outcome* outcome) {
-  ProfilePlan plan = PlanProfile(*machine, profile);
+             Outcome* outcome, const std::vector<bool>* only) {
+  ProfilePlan plan = PlanProfile(*machine, profile, only);
   outcome->Document["unmatchedRules"] = plan.UnmatchedRules;
   for (int rule : plan.UnmatchedRules)
     outcome->Lines.push_back("rule " + std::to_string(rule) + " matches no port");
@@ -155,6 +158,8 @@ void Enforce(Machine* machine, const Profile& profile, bool write, const std::st
   outcome->Document["compliant"] = !outcome->Changed && !outcome->Failed;
 }
 
+namespace {
+
 // test compares only; apply writes unless --check.
 int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   if (int code = CheckProfileAccess(line, line.Port, !testOnly && !line.Check, outcome)) return code;
@@ -171,7 +176,8 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   Enforce(&machine, profile, write, line.Text, outcome);
   if (write) {
     outcome->Document["compliant"] = !outcome->Failed;
-    ReloadAfterWrites(line, outcome);
+    AfterWrites(line, ChangedDeviceKeys(machine, outcome->Document["ports"]), outcome->JournalId,
+                outcome);
   }
   return Finish(outcome);
 }

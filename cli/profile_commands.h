@@ -2,9 +2,19 @@
 // ports as a profile or a .reg file, and the DSC resource's get, set, test.
 #pragma once
 
+#include <vector>
+
 #include "cli/commands.h"
+#include "cli/machine.h"
+#include "cli/profile.h"
 
 int RunTest(const CommandLine& line, Outcome* outcome);
 int RunApply(const CommandLine& line, Outcome* outcome);
 int RunExport(const CommandLine& line, Outcome* outcome);
 int RunDsc(const CommandLine& line, Outcome* outcome);
+
+// Compares the machine with the profile and, when write, writes the
+// differences as one change set (and each number asked for as a rename);
+// with only, just the registered ports it marks.
+void Enforce(Machine* machine, const Profile& profile, bool write, const std::string& command,
+             Outcome* outcome, const std::vector<bool>* only = nullptr);

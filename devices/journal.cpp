@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devices/journal_lines.h"
+#include "platform/writer_lock.h"
 
 const char JournalFolderAccess[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const char JournalFileAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)";
@@ -259,5 +260,22 @@ DWORD JournalEnd(const ChangeSet* set) {
   if (file == INVALID_HANDLE_VALUE) return error;
   error = AppendLine(file, FormatEndLine(set->JournalId, failed));
   CloseHandle(file);
+  return error;
+}
+
+DWORD JournalRestart(uint64_t id, const std::vector<JournalRestartEntry>& restarts) {
+  if (!Enabled || id == 0 || restarts.empty()) return ERROR_SUCCESS;
+  std::vector<JournalRestartEntry> lines;
+  for (const JournalRestartEntry& restart : restarts)
+    lines.push_back({Utf8Of(restart.Port), Utf8Of(restart.Serial), restart.Result});
+  WriterLock lock = {nullptr};
+  DWORD error = AcquireWriterLock(WRITER_LOCK_WAIT_MS, &lock);
+  if (error != ERROR_SUCCESS) return error;
+  HANDLE file = OpenJournal(JournalFilePath(), &error);
+  if (file != INVALID_HANDLE_VALUE) {
+    error = AppendLine(file, FormatRestartLine(id, lines));
+    CloseHandle(file);
+  }
+  ReleaseWriterLock(&lock);
   return error;
 }
