@@ -13,6 +13,7 @@
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/settings.h"
+#include "cli/watch.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
 #include "comdb/rename.h"
@@ -460,6 +461,11 @@ const CommandSpec Commands[] = {
      "restarts attached adapters' devices as the Device Manager does, each on its own; a port "
      "open in another program only with --force",
      {PortArgument, NoArgument}, OPTION_FORCE_RESTART, ALWAYS_WRITES, nullptr, RunRestart},
+    {"watch",
+     "applies a profile to every adapter now and to each one that arrives, once Windows has "
+     "installed it, and restarts the adapters it wrote; runs until Ctrl+C",
+     {ProfileArgument, NoArgument}, OPTION_RESTART | OPTION_WATCH, ALWAYS_WRITES, nullptr,
+     RunWatch},
 };
 const int CommandCount = sizeof Commands / sizeof Commands[0];
 
@@ -480,6 +486,8 @@ bool CommandWrites(const CommandSpec& command, const CommandLine& line) {
       return !line.Arguments.empty();
     case WRITES_FOR_SET:
       return line.Port == "set";
+    case WRITES_FOR_AGENT:
+      return line.Port == "install" || line.Port == "remove";
   }
   return false;
 }

@@ -58,7 +58,8 @@ enum WriteRule {
   NEVER_WRITES,
   ALWAYS_WRITES,
   WRITES_WITH_ARGUMENT,  // ignore-serial: only with on or off
-  WRITES_FOR_SET         // dsc: only its set
+  WRITES_FOR_SET,        // dsc: only its set
+  WRITES_FOR_AGENT       // agent: its install and remove
 };
 
 struct CommandSpec {
