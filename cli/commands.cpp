@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <set>
 
+#include "cli/agent.h"
 #include "cli/device_restarts.h"
 #include "cli/history.h"
 #include "cli/profile_commands.h"
@@ -466,6 +467,12 @@ const CommandSpec Commands[] = {
      "installed it, and restarts the adapters it wrote; runs until Ctrl+C",
      {ProfileArgument, NoArgument}, OPTION_RESTART | OPTION_WATCH, ALWAYS_WRITES, nullptr,
      RunWatch},
+    {"agent",
+     "the service PortmeldAgent that runs watch on a profile: install PROFILE (or change it), "
+     "remove, status (exit 0 running, 1 installed but stopped, 4 not installed)",
+     {{"ACTION", "install, remove, status or run", TO_PORT, true, false},
+      {"PROFILE", "the profile file (install)", TO_ARGUMENTS, false, false}},
+     0, WRITES_FOR_AGENT, nullptr, RunAgent},
 };
 const int CommandCount = sizeof Commands / sizeof Commands[0];
 

@@ -45,6 +45,9 @@ DWORD SetRecovery(SC_HANDLE service) {
   ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &description);
   if (!ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
     return GetLastError();
+  // A watch that stops with an error (a profile gone bad) is restarted too.
+  SERVICE_FAILURE_ACTIONS_FLAG flag = {TRUE};
+  ChangeServiceConfig2A(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
   return ERROR_SUCCESS;
 }
 

@@ -8,6 +8,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <functional>
 #include <string>
@@ -401,6 +402,169 @@ INSTANTIATE_TEST_SUITE_P(Console, WatchStart, ::testing::ValuesIn(std::vector<Co
   {"StandardInput", nullptr, "watch -", 3, "{}", {}, {}, {}, {}, false, 0},
   {"BadRestartWord", nullptr, "watch %P --restart later", 3, "{}", {}, {}, {}, {}, false, 0, "",
       PROFILE("")},
+}), CaseName);
+// clang-format on
+
+}  // namespace
+
+// --- The agent service -------------------------------------------------------------
+
+namespace {
+
+const char ServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\PortmeldAgent";
+const char SourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Portmeld Agent";
+
+// Whatever happens in a test, the agent goes: an automatic service starts
+// again with the reused prefix and would write into later tests.
+void RemoveAgent() {
+  RunPortmeld("agent remove");
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!manager) return;
+  SC_HANDLE service = OpenServiceA(manager, "PortmeldAgent", SERVICE_ALL_ACCESS);
+  if (service) {
+    ADD_FAILURE() << "portmeld agent remove left the service";
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    DeleteService(service);
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, SourceKey);
+}
+
+// Closed on every way out of a test: an open handle keeps a deleted
+// service in the manager's list.
+struct ServiceHandle {
+  SC_HANDLE Handle;
+  ~ServiceHandle() {
+    if (Handle) CloseServiceHandle(Handle);
+  }
+};
+
+class Agent : public OnBench<::testing::Test> {
+ protected:
+  void SetUp() override {
+    OnBench::SetUp();
+    RunPortmeld("agent remove");
+  }
+  void TearDown() override {
+    RemoveAgent();
+    OnBench::TearDown();
+  }
+};
+
+nlohmann::json AgentState(DWORD* exitCode) {
+  ProgramRun status = RunPortmeld("agent status --json");
+  *exitCode = status.ExitCode;
+  nlohmann::json document = nlohmann::json::parse(status.Out, nullptr, false);
+  return document.is_object() && document.contains("agent") ? document["agent"] : nlohmann::json();
+}
+
+std::string AgentProfile(const char* name, const char* text) {
+  std::string path = ScratchPath(name);
+  EXPECT_TRUE(WriteBytes(path, Bytes(text, text + strlen(text))));
+  return path;
+}
+
+TEST_F(Agent, InstalledStartedChangedStoppedRemoved) {
+  DeleteFileA(JournalPath);
+  Bench();
+  // A space in the path: the command line must quote it.
+  std::string profile = AgentProfile("agent profile.json",
+                                     PROFILE(R"({"match": {"vidpid": "0403:6015"}, "latencyTimer": 2})"));
+  ProgramRun install = RunPortmeld("agent install \"" + profile + "\" --json");
+  ASSERT_EQ(0u, install.ExitCode) << install.Out << install.Err;
+  DWORD code = 0;
+  nlohmann::json state = AgentState(&code);
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ(nlohmann::json({{"installed", true}, {"running", true}, {"profile", profile}}), state);
+
+  // Automatic, LocalSystem, both paths quoted; the event source registered.
+  // (Wine keeps no failure actions: restart on failure is not seen here.)
+  {
+    ServiceHandle manager = {OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)};
+    ServiceHandle service = {OpenServiceA(manager.Handle, "PortmeldAgent", SERVICE_QUERY_CONFIG)};
+    ASSERT_TRUE(service.Handle != nullptr);
+    std::vector<unsigned char> buffer(8192);
+    DWORD size = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer.data());
+    ASSERT_TRUE(QueryServiceConfigA(service.Handle, config, (DWORD)buffer.size(), &size));
+    EXPECT_EQ((DWORD)SERVICE_AUTO_START, config->dwStartType);
+    EXPECT_STREQ("LocalSystem", config->lpServiceStartName);
+    EXPECT_STREQ("Portmeld Agent", config->lpDisplayName);
+    EXPECT_EQ("\"" + ExeFolder() + "\\portmeld.exe\" agent run \"" + profile + "\"",
+              std::string(config->lpBinaryPathName));
+  }
+  EXPECT_TRUE(KeyExists(SourceKey));
+
+  // The service watches: an adapter arriving gets the profile.
+  Arrive("FTA00001A", "COM9");
+  DWORD value = 0;
+  for (int i = 0; i < 100 && (value = ReadDword(Parameters("FTA00001A"), "LatencyTimer")) != 2; ++i)
+    Sleep(200);
+  EXPECT_EQ(2u, value) << "the agent did not configure the arriving adapter";
+  ProgramRun history = RunPortmeld("history");
+  EXPECT_NE(std::string::npos, history.Out.find("watch " + profile)) << history.Out;
+
+  // Run again with another profile: changed and restarted.
+  std::string other = AgentProfile("agent-other.json", PROFILE(R"({"latencyTimer": 3})"));
+  install = RunPortmeld("agent install " + other);
+  EXPECT_EQ(0u, install.ExitCode) << install.Out << install.Err;
+  state = AgentState(&code);
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ(other, state.value("profile", ""));
+  for (int i = 0; i < 100 && (value = ReadDword(P5, "LatencyTimer")) != 3; ++i) Sleep(200);
+  EXPECT_EQ(3u, value) << "the changed agent did not apply its new profile at its start";
+
+  // Stopped: installed but not running.
+  {
+    ServiceHandle manager = {OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT)};
+    ServiceHandle service = {
+        OpenServiceA(manager.Handle, "PortmeldAgent", SERVICE_STOP | SERVICE_QUERY_STATUS)};
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(ControlService(service.Handle, SERVICE_CONTROL_STOP, &status));
+    for (int i = 0; i < 100 && QueryServiceStatus(service.Handle, &status) &&
+                    status.dwCurrentState != SERVICE_STOPPED;
+         ++i)
+      Sleep(100);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, status.dwCurrentState);
+    EXPECT_EQ((DWORD)NO_ERROR, status.dwWin32ExitCode) << "a stop is no failure";
+  }
+  state = AgentState(&code);
+  EXPECT_EQ(1u, code);
+  EXPECT_EQ(false, state.value("running", true));
+
+  ProgramRun remove = RunPortmeld("agent remove");
+  EXPECT_EQ(0u, remove.ExitCode) << remove.Out << remove.Err;
+  state = AgentState(&code);
+  EXPECT_EQ(4u, code);
+  EXPECT_FALSE(KeyExists(ServiceKey));
+  EXPECT_FALSE(KeyExists(SourceKey));
+  remove = RunPortmeld("agent remove");
+  EXPECT_EQ(0u, remove.ExitCode) << "removing no agent is done too";
+}
+
+class AgentRefused : public Agent, public ::testing::WithParamInterface<ConsoleCase> {};
+TEST_P(AgentRefused, Run) {
+  RunConsoleCase(GetParam());
+  DWORD code = 0;
+  AgentState(&code);
+  EXPECT_EQ(4u, code) << "an agent was installed";
+}
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Console, AgentRefused, ::testing::ValuesIn(std::vector<ConsoleCase>{
+  {"InvalidProfile", nullptr, "agent install %P", 3, "{}", {}, {"latencyTimer"}, {}, {}, false, 0,
+      "", PROFILE(R"({"latencyTimer": 0})")},
+  {"MissingProfile", nullptr, "agent install Z:\\nonexistent\\p.json", 3, "{}", {}, {}, {}, {},
+      false, 0},
+  {"NoProfile", nullptr, "agent install", 3, "{}", {}, {}, {}, {}, false, 0},
+  {"UnknownAction", nullptr, "agent frobnicate", 3, "{}", {}, {}, {}, {}, false, 0},
+  {"RunAtAPrompt", nullptr, "agent run %P", 3, "{}", {}, {"started by Windows", "portmeld watch"},
+      {}, {}, false, 0, "", PROFILE("")},
+  {"StatusNone", nullptr, "agent status --json", 4,
+      R"({"/agent/installed": false, "/agent/running": false, "/agent/profile": null})", {}, {},
+      {}, {}, false, 0},
 }), CaseName);
 // clang-format on
 
