@@ -335,25 +335,35 @@ DWORD NextWait(const Watch& watch, bool settling, DWORD lastNotice) {
   return wait;
 }
 
-// Asks for a signal at the next change below FTDIBUS (or, while the driver
-// has none, at the next key made beside it).
-HKEY ArmRegistry(HKEY key, HANDLE event) {
-  if (!key && RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_NOTIFY | KEY_READ, &key) !=
-                  ERROR_SUCCESS) {
-    key = nullptr;
-    HKEY parent;
+// Asks for a signal at the next change below FTDIBUS, or, while the driver
+// has no such key yet, at the next key made beside it. The keys stay open:
+// closing one ends its request with a signal.
+struct WatchedKeys {
+  HKEY Bus = nullptr;
+  HKEY Parent = nullptr;
+};
+
+void ArmRegistry(WatchedKeys* keys, HANDLE event) {
+  if (!keys->Bus &&
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, FtdibusKeyPath, 0, KEY_NOTIFY | KEY_READ, &keys->Bus) !=
+          ERROR_SUCCESS)
+    keys->Bus = nullptr;
+  if (keys->Bus) {
+    if (keys->Parent) RegCloseKey(keys->Parent);
+    keys->Parent = nullptr;
+    RegNotifyChangeKeyValue(keys->Bus, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                            event, TRUE);
+    return;
+  }
+  if (!keys->Parent) {
     std::string enumPath = FtdibusKeyPath;
     enumPath = enumPath.substr(0, enumPath.find_last_of('\\'));
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, enumPath.c_str(), 0, KEY_NOTIFY, &parent) ==
-        ERROR_SUCCESS) {
-      RegNotifyChangeKeyValue(parent, FALSE, REG_NOTIFY_CHANGE_NAME, event, TRUE);
-      RegCloseKey(parent);  // the request ends with the handle: checked again at the signal
-    }
-    return nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, enumPath.c_str(), 0, KEY_NOTIFY, &keys->Parent) !=
+        ERROR_SUCCESS)
+      keys->Parent = nullptr;
   }
-  RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET, event,
-                          TRUE);
-  return key;
+  if (keys->Parent)
+    RegNotifyChangeKeyValue(keys->Parent, FALSE, REG_NOTIFY_CHANGE_NAME, event, TRUE);
 }
 
 }  // namespace
@@ -412,7 +422,8 @@ int WatchProfile(const CommandLine& line, Outcome* outcome, HANDLE stopEvent, bo
   }
 
   // The keys there now are no arrivals: the first pass covers them.
-  HKEY bus = ArmRegistry(nullptr, registryEvent);
+  WatchedKeys keys;
+  ArmRegistry(&keys, registryEvent);
   watch.Known = InstanceKeys();
   Tell(watch, "started", "", "", nullptr, watch.Path);
   ApplyPass(&watch, nullptr);
@@ -429,8 +440,7 @@ int WatchProfile(const CommandLine& line, Outcome* outcome, HANDLE stopEvent, bo
     DWORD woke = WaitForMultipleObjects(3, handles, FALSE, wait);
     if (woke == WAIT_OBJECT_0) break;
     if (woke == WAIT_OBJECT_0 + 1) {
-      if (!bus) bus = ArmRegistry(nullptr, registryEvent);
-      else ArmRegistry(bus, registryEvent);
+      ArmRegistry(&keys, registryEvent);
       NoteArrivals(&watch);
       registrySettling = true;
       lastRegistry = GetTickCount();
@@ -487,7 +497,8 @@ int WatchProfile(const CommandLine& line, Outcome* outcome, HANDLE stopEvent, bo
     if (!registrySettling && !watch.Pending.empty()) SettleArrivals(&watch);
   }
   Tell(watch, "stopped");
-  if (bus) RegCloseKey(bus);
+  if (keys.Bus) RegCloseKey(keys.Bus);
+  if (keys.Parent) RegCloseKey(keys.Parent);
   FindCloseChangeNotification(folderChange);
   CloseHandle(registryEvent);
   return EXIT_DONE;
