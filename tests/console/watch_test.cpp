@@ -156,6 +156,28 @@ void WriteProfile(const std::string& text) {
   ASSERT_TRUE(WriteBytes(ProfilePath(), Bytes(text.begin(), text.end())));
 }
 
+// Everyone may change the file (under Wine: its mode becomes 0666).
+void OpenToEveryone(const std::string& file) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;FA;;;WD)",
+                                                                   SDDL_REVISION_1, &sd, nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+  std::string path = file;
+  EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&path[0], SE_FILE_OBJECT,
+                                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+                                                 nullptr));
+  LocalFree(sd);
+}
+
+// A profile others may change, made before the case runs (its Profile is nullptr).
+void WritableProfile() {
+  DeleteFileA(ProfilePath().c_str());
+  WriteProfile(PROFILE(R"({"latencyTimer": 2})"));
+  OpenToEveryone(ProfilePath());
+}
+
 // One line a case expects: the event, of that serial, that many times.
 struct Expect {
   const char* Event;
@@ -318,17 +340,7 @@ INSTANTIATE_TEST_SUITE_P(Console, Watch, ::testing::Values(
   ArrivalCase{"ProfileMadeWritable", PROFILE(R"({"match": {"vidpid": "0403:6015"}, "latencyTimer": 2})"),
       "--restart none", [] {
         Sleep(1200);
-        PSECURITY_DESCRIPTOR sd = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            "D:(A;;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
-        BOOL present = FALSE, defaulted = FALSE;
-        PACL dacl = nullptr;
-        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-        std::string path = ProfilePath();
-        EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(&path[0], SE_FILE_OBJECT,
-                                                       DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                                       dacl, nullptr));
-        LocalFree(sd);
+        OpenToEveryone(ProfilePath());
         Sleep(3000);
         Arrive("FTX00004A", "COM9");
       },
@@ -393,7 +405,10 @@ TEST_F(WatchJournal, IdleWatchUsesNoProcessorTime) {
 
 // Refused at the start, as apply refuses.
 class WatchStart : public OnBench<::testing::TestWithParam<ConsoleCase>> {};
-TEST_P(WatchStart, Run) { RunConsoleCase(GetParam()); }
+TEST_P(WatchStart, Run) {
+  RunConsoleCase(GetParam());
+  DeleteFileA(ProfilePath().c_str());  // no access list left for later cases
+}
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Console, WatchStart, ::testing::ValuesIn(std::vector<ConsoleCase>{
   {"InvalidProfile", nullptr, "watch %P", 3, "{}", {}, {"latencyTimer"}, {}, {}, false, 0, "",
@@ -402,6 +417,8 @@ INSTANTIATE_TEST_SUITE_P(Console, WatchStart, ::testing::ValuesIn(std::vector<Co
   {"StandardInput", nullptr, "watch -", 3, "{}", {}, {}, {}, {}, false, 0},
   {"BadRestartWord", nullptr, "watch %P --restart later", 3, "{}", {}, {}, {}, {}, false, 0, "",
       PROFILE("")},
+  {"WritableProfile", WritableProfile, "watch %P", 5, "{}", {}, {"may change this profile"}, {}, {},
+      false, 0},
 }), CaseName);
 // clang-format on
 
@@ -548,6 +565,7 @@ TEST_F(Agent, InstalledStartedChangedStoppedRemoved) {
 class AgentRefused : public Agent, public ::testing::WithParamInterface<ConsoleCase> {};
 TEST_P(AgentRefused, Run) {
   RunConsoleCase(GetParam());
+  DeleteFileA(ProfilePath().c_str());
   DWORD code = 0;
   AgentState(&code);
   EXPECT_EQ(4u, code) << "an agent was installed";
@@ -559,6 +577,8 @@ INSTANTIATE_TEST_SUITE_P(Console, AgentRefused, ::testing::ValuesIn(std::vector<
   {"MissingProfile", nullptr, "agent install Z:\\nonexistent\\p.json", 3, "{}", {}, {}, {}, {},
       false, 0},
   {"NoProfile", nullptr, "agent install", 3, "{}", {}, {}, {}, {}, false, 0},
+  {"WritableProfile", WritableProfile, "agent install %P", 5, "{}", {}, {"may change this profile"},
+      {}, {}, false, 0},
   {"UnknownAction", nullptr, "agent frobnicate", 3, "{}", {}, {}, {}, {}, false, 0},
   {"RunAtAPrompt", nullptr, "agent run %P", 3, "{}", {}, {"started by Windows", "portmeld watch"},
       {}, {}, false, 0, "", PROFILE("")},
