@@ -249,7 +249,6 @@ void ApplyPass(Watch* watch, const std::set<std::string>* devices) {
   // The restarts, after the writer lock was let go.
   CommandLine after = *watch->Line;
   after.Restart = watch->Restart;
-  outcome.Failed = false;
   AfterWrites(after, ChangedDeviceKeys(machine, outcome.Document["ports"]), outcome.JournalId,
               &outcome);
   std::set<std::string> told;
