@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <set>
 
+#include "cli/agent.h"
+#include "cli/device_restarts.h"
 #include "cli/history.h"
 #include "cli/profile_commands.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
 #include "cli/settings.h"
+#include "cli/watch.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
 #include "comdb/rename.h"
@@ -26,6 +29,7 @@
 #include "devices/settings_rules.h"
 #include "devices/settings_store.h"
 #include "platform/administrator.h"
+#include "platform/device_restart.h"
 
 namespace {
 
@@ -131,6 +135,8 @@ int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change,
   std::string reason;
   WritePorts(&machine, &writes, line, false, outcome, &reason);
   for (PortChange& port : ports) outcome->Document["ports"].push_back(port.Port);
+  AfterWrites(line, ChangedDeviceKeys(machine, outcome->Document["ports"]), outcome->JournalId,
+              outcome);
   return Finish(outcome);
 }
 
@@ -440,15 +446,17 @@ const CommandSpec Commands[] = {
      {PortArgument, NoArgument}, 0, NEVER_WRITES, nullptr, RunShow},
     {"set", "changes the named settings; writes only values that differ",
      {PortArgument, {"NAME=VALUE", "settings to change", TO_ARGUMENTS, true, true}},
-     OPTION_SETTINGS_HELP, ALWAYS_WRITES, nullptr, RunSet},
+     OPTION_SETTINGS_HELP | OPTION_RESTART, ALWAYS_WRITES, nullptr, RunSet},
     {"preset", "one of the windowed program's three presets",
-     {PortArgument, {"PRESET", "default, portmeld or tarnlink", TO_ARGUMENTS, true, false}}, 0,
+     {PortArgument, {"PRESET", "default, portmeld or tarnlink", TO_ARGUMENTS, true, false}},
+     OPTION_RESTART,
      ALWAYS_WRITES, nullptr, RunPreset},
     {"save", "writes one port's settings to an 84-byte configuration file",
      {PortArgument, {"FILE", "the file to write", TO_ARGUMENTS, true, false}}, 0, NEVER_WRITES,
      nullptr, RunSave},
     {"load", "writes a configuration file's values to the ports",
-     {PortArgument, {"FILE", "the file to read", TO_ARGUMENTS, true, false}}, 0, ALWAYS_WRITES,
+     {PortArgument, {"FILE", "the file to read", TO_ARGUMENTS, true, false}}, OPTION_RESTART,
+     ALWAYS_WRITES,
      nullptr, RunLoad},
     {"rename", "gives one port a new COM number, kept in ComDB",
      {PortArgument, {"COMn", "the new name, COM1 to COM256", TO_ARGUMENTS, true, false}},
@@ -466,7 +474,7 @@ const CommandSpec Commands[] = {
     {"apply",
      "writes what differs from a profile (and reloads the driver once); exit 0 when compliant "
      "afterwards",
-     {ProfileArgument, NoArgument}, 0, ALWAYS_WRITES, nullptr, RunApply},
+     {ProfileArgument, NoArgument}, OPTION_RESTART, ALWAYS_WRITES, nullptr, RunApply},
     {"export",
      "writes the ports' current settings as a profile (matched by serial) or as a .reg file of "
      "their Device Parameters values",
@@ -488,7 +496,22 @@ const CommandSpec Commands[] = {
      "since is left alone unless --force",
      {{"ID", "the change set's number, as history shows it", TO_CHANGE_ID, false, false},
       NoArgument},
-     OPTION_FORCE_UNDO, ALWAYS_WRITES, nullptr, RunUndo},
+     OPTION_FORCE_UNDO | OPTION_RESTART, ALWAYS_WRITES, nullptr, RunUndo},
+    {"restart",
+     "restarts attached adapters' devices as the Device Manager does, each on its own; a port "
+     "open in another program only with --force",
+     {PortArgument, NoArgument}, OPTION_FORCE_RESTART, ALWAYS_WRITES, nullptr, RunRestart},
+    {"watch",
+     "applies a profile to every adapter now and to each one that arrives, once Windows has "
+     "installed it, and restarts the adapters it wrote; runs until Ctrl+C",
+     {ProfileArgument, NoArgument}, OPTION_RESTART | OPTION_WATCH, ALWAYS_WRITES, nullptr,
+     RunWatch},
+    {"agent",
+     "the service PortmeldAgent that runs watch on a profile: install PROFILE (or change it), "
+     "remove, status (exit 0 running, 1 installed but stopped, 4 not installed)",
+     {{"ACTION", "install, remove, status or run", TO_PORT, true, false},
+      {"PROFILE", "the profile file (install)", TO_ARGUMENTS, false, false}},
+     0, WRITES_FOR_AGENT, nullptr, RunAgent},
 };
 const int CommandCount = sizeof Commands / sizeof Commands[0];
 
@@ -509,6 +532,8 @@ bool CommandWrites(const CommandSpec& command, const CommandLine& line) {
       return !line.Arguments.empty();
     case WRITES_FOR_SET:
       return line.Port == "set";
+    case WRITES_FOR_AGENT:
+      return line.Port == "install" || line.Port == "remove";
   }
   return false;
 }
@@ -525,5 +550,10 @@ int RunCommand(const CommandLine& line) {
                   "'" + line.Command +
                       "' changes the machine's settings and needs an elevated prompt "
                       "(Run as administrator); --check works without");
+  // Device installation calls fail from a 32-bit program on 64-bit
+  // Windows: refused before anything is written.
+  if (!line.Check && (line.Command == "restart" || RestartModeOf(line) == RESTART_DEVICE) &&
+      RunsUnderWow64())
+    return Refuse(&outcome, EXIT_FAILED, RestartNeedsX64Text);
   return command->Run(line, &outcome);
 }

@@ -24,6 +24,8 @@ struct CommandLine {
   std::string ChangeId;               // undo ID
   bool NoJournal = false;             // --no-journal: write without recording
   bool AllowWritableProfile = false;  // --allow-writable-profile
+  std::string Restart;                // --restart device|driver|none; "" the default
+  double GiveUpSeconds = 60;          // watch --give-up: how long an install may take
 };
 
 // Where a command's word on the command line goes.
@@ -44,7 +46,10 @@ enum CommandOption : unsigned {
   OPTION_FORCE_UNDO = 1u << 2,      // --force: put back values changed since
   OPTION_EXPORT_FILES = 1u << 3,    // --profile FILE, --reg FILE
   OPTION_LAST = 1u << 4,            // --last N
-  OPTION_SETTINGS_HELP = 1u << 5    // the settings' names in its help
+  OPTION_SETTINGS_HELP = 1u << 5,   // the settings' names in its help
+  OPTION_RESTART = 1u << 6,         // --restart device|driver|none
+  OPTION_FORCE_RESTART = 1u << 7,   // --force: restart a port open in another program
+  OPTION_WATCH = 1u << 8            // --give-up SECONDS
 };
 
 // When a command writes: it needs an elevated prompt then, and holds the
@@ -53,7 +58,8 @@ enum WriteRule {
   NEVER_WRITES,
   ALWAYS_WRITES,
   WRITES_WITH_ARGUMENT,  // ignore-serial: only with on or off
-  WRITES_FOR_SET         // dsc: only its set
+  WRITES_FOR_SET,        // dsc: only its set
+  WRITES_FOR_AGENT       // agent: its install and remove
 };
 
 struct CommandSpec {

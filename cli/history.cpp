@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 
+#include "cli/device_restarts.h"
 #include "history/journal_file.h"
 #include "history/journal_reader.h"
 #include "history/undo.h"
@@ -154,6 +155,13 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
     outcome->Lines.push_back("  nothing to put back");
   if (set.JournalId) outcome->Document["id"] = set.JournalId;
   RenderReload(set, outcome);
+  std::vector<std::string> written;  // the devices' key names
+  for (const ValueChange& change : set.Changes) {
+    size_t bus = change.Key.find("FTDIBUS\\");
+    if (change.Written && bus != std::string::npos)
+      written.push_back(change.Key.substr(bus + 8, change.Key.find('\\', bus + 8) - bus - 8));
+  }
+  AfterWrites(line, written, set.JournalId, outcome);
   return Finish(outcome);
 }
 
@@ -189,6 +197,7 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
                   {"changes", begun["changes"]}};
     if (set->State == "partial") entry["failed"] = set->Failed;
     if (set->UndoneBy) entry["undoneBy"] = set->UndoneBy;
+    if (!set->Restart.empty()) entry["restart"] = set->Restart;
     history.push_back(entry);
     std::string time = Text(begun, "time");
     if (time.size() > 10 && time[10] == 'T') time[10] = ' ';
@@ -197,6 +206,9 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
                              Text(begun, "command") + "  " + set->State);
     for (const Json& change : begun["changes"])
       if (change.is_object()) outcome->Lines.push_back(ChangeLine(change));
+    for (const Json& restart : set->Restart)
+      if (restart.is_object())
+        outcome->Lines.push_back("  " + Text(restart, "port") + "  restart  " + Text(restart, "result"));
   }
   // Warnings come first: history tells before anything else that it
   // cannot vouch for what follows.

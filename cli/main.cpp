@@ -91,6 +91,17 @@ void AddCommand(CLI::App* app, const CommandSpec& entry, CommandLine* line) {
     sub->add_option("--profile", line->ProfileFile, "the profile to write (- for standard output)");
     sub->add_option("--reg", line->RegFile, "the .reg file to write (UTF-16, for reg import)");
   }
+  if (entry.Options & OPTION_RESTART)
+    sub->add_option("--restart", line->Restart,
+                    "after writing: device (restart each written adapter), driver (reload the "
+                    "driver, the default) or none")
+        ->check(CLI::IsMember({"device", "driver", "none"}));
+  if (entry.Options & OPTION_FORCE_RESTART)
+    sub->add_flag("--force", line->Force, "restart a port even when another program has it open");
+  if (entry.Options & OPTION_WATCH)
+    sub->add_option("--give-up", line->GiveUpSeconds,
+                    "seconds to wait for an arriving adapter's installation (default 60)")
+        ->check(CLI::Range(1.0, 86400.0));
   if (entry.Options & OPTION_LAST)
     sub->add_option("--last", line->Last, "how many change sets (default 20)");
   sub->footer(entry.Options & OPTION_SETTINGS_HELP ? SettingsHelp() : ExitCodes);

@@ -30,6 +30,7 @@ struct Outcome {
   bool Denied = false;             // every failure so far was a refused access
   Json Document;                   // {"schema", "changed", "ports", "errors"}
   std::vector<std::string> Lines;  // the text output
+  uint64_t JournalId = 0;          // the change set of the ports' values, once written
   Outcome();
 };
 

@@ -1,11 +1,14 @@
 #include "cli/port_changes.h"
 
+#include "cli/device_restarts.h"
+
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "comdb/comdb_bits.h"
@@ -70,7 +73,7 @@ static std::vector<Change> CountedDifferences(const DeviceRecord& record, const 
 }
 
 ReloadRequest ReloadOf(const CommandLine& line) {
-  return line.NoReload || line.Check ? RELOAD_NONE : RELOAD_WHEN_WRITTEN;
+  return line.Check || RestartModeOf(line) != RESTART_DRIVER ? RELOAD_NONE : RELOAD_WHEN_WRITTEN;
 }
 
 void RenderReload(const ChangeSet& set, Outcome* outcome) {
@@ -194,6 +197,10 @@ int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bo
   PlannedWrites planned = {machine, writes, {}, {}};
   // The numbers asked for are checked before anything is written.
   std::vector<std::string> oldNames(ports.size());
+  // A test lists a number in use as a difference: the port is not as it
+  // should be. Two ports never take one number in one set.
+  bool mayForce = force || (outcome->CheckOnly && !writes->RenameOnly);
+  std::map<int, size_t> claimed;
   for (size_t k = 0; k < ports.size(); ++k) {
     planned.Differences.push_back(CountedDifferences(machine->Registered.Records[ports[k].Index],
                                                      ports[k]));
@@ -202,8 +209,18 @@ int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bo
     if (ports[k].ComNumber == ComNumberOf(oldNames[k])) ports[k].ComNumber = 0;
     if (!ports[k].ComNumber) continue;
     int code = EXIT_DONE;
-    std::string refusal = RenameRefusal(*machine, record, ports[k].ComNumber, force, &code);
-    if (refusal.empty()) continue;
+    std::string refusal = RenameRefusal(*machine, record, ports[k].ComNumber, mayForce, &code);
+    auto earlier = claimed.find(ports[k].ComNumber);
+    if (refusal.empty() && earlier != claimed.end()) {
+      code = EXIT_FAILED;
+      refusal = ShownName(record) + ": COM" + std::to_string(ports[k].ComNumber) +
+                " is given to " + ShownName(machine->Registered.Records[ports[earlier->second].Index]) +
+                " in the same change";
+    }
+    if (refusal.empty()) {
+      claimed[ports[k].ComNumber] = k;
+      continue;
+    }
     if (writes->RenameOnly) {
       *reason = refusal;
       return code;
@@ -270,6 +287,7 @@ int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bo
     }
   }
   if (set.JournalId) outcome->Document["id"] = set.JournalId;
+  outcome->JournalId = set.JournalId;
   RenderReload(set, outcome);
   return EXIT_DONE;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/device_restarts.h"
 #include "cli/profile_access.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
@@ -42,13 +43,15 @@ bool RuleMatches(const ProfileMatch& match, const DeviceRecord& record) {
   return true;
 }
 
-// Rules apply in order, so a later rule wins for the same setting.
-ProfilePlan PlanProfile(const Machine& machine, const Profile& profile) {
+// Rules apply in order, so a later rule wins for the same setting. With
+// only, just the ports it marks.
+ProfilePlan PlanProfile(const Machine& machine, const Profile& profile,
+                        const std::vector<bool>* only = nullptr) {
   ProfilePlan plan;
   std::vector<bool> used(profile.Rules.size(), false);
   for (uint32_t i = 0; i < machine.Registered.count; ++i) {
     const DeviceRecord& record = machine.Registered.Records[i];
-    if (record.DeviceId == 0) continue;
+    if (record.DeviceId == 0 || (only && (i >= only->size() || !(*only)[i]))) continue;
     PortPlan port = {i, record, 0, {}};
     bool matched = false;
     for (size_t r = 0; r < profile.Rules.size(); ++r) {
@@ -106,12 +109,15 @@ bool LoadProfile(const std::string& path, ProfileSource source, Profile* profile
 
 std::string OnOff(bool on) { return on ? "on" : "off"; }
 
+}  // namespace
+
 // Compares the machine with the profile and, unless only testing
 // (outcome->CheckOnly), writes the differences as one change set: the
-// machine-wide option, every port's settings and each number asked for.
-void Enforce(Machine* machine, const Profile& profile, const CommandLine& line,
-             Outcome* outcome) {
-  ProfilePlan plan = PlanProfile(*machine, profile);
+// machine-wide option, every port's settings and each number asked for;
+// with only, just the registered ports it marks.
+void Enforce(Machine* machine, const Profile& profile, const CommandLine& line, Outcome* outcome,
+             const std::vector<bool>* only) {
+  ProfilePlan plan = PlanProfile(*machine, profile, only);
   outcome->Document["unmatchedRules"] = plan.UnmatchedRules;
   for (int rule : plan.UnmatchedRules)
     outcome->Lines.push_back("rule " + std::to_string(rule) + " matches no port");
@@ -146,6 +152,8 @@ void Enforce(Machine* machine, const Profile& profile, const CommandLine& line,
   outcome->Document["compliant"] = !outcome->Changed && !outcome->Failed;
 }
 
+namespace {
+
 // test compares only; apply writes unless --check.
 int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   if (int code = CheckProfileAccess(line, line.Port, !testOnly && !line.Check, outcome)) return code;
@@ -160,7 +168,11 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   if (testOnly) outcome->CheckOnly = true;
   bool write = !outcome->CheckOnly;
   Enforce(&machine, profile, line, outcome);
-  if (write) outcome->Document["compliant"] = !outcome->Failed;
+  if (write) {
+    outcome->Document["compliant"] = !outcome->Failed;
+    AfterWrites(line, ChangedDeviceKeys(machine, outcome->Document["ports"]), outcome->JournalId,
+                outcome);
+  }
   return Finish(outcome);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "devices/journal_lines.h"
+#include "platform/writer_lock.h"
 
 const char JournalFolderAccess[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const char JournalFileAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)";
@@ -110,13 +111,17 @@ HANDLE OpenJournal(const std::string& path, DWORD* error) {
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 2 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Others read it at any time, and a writer checks it before it takes
+    // the writer lock: neither may be refused while the journal is open.
+    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) break;
     *error = GetLastError();
     if (*error != ERROR_FILE_NOT_FOUND) break;
-    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ, &attributes,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
   }
   LocalFree(descriptor);
@@ -273,5 +278,22 @@ DWORD JournalEnd(const ChangeSet* set) {
   error = AppendLine(file, FormatEndLine(set->JournalId, failed, set->Reload != RELOAD_NOT_ASKED,
                                          set->ReloadFailure));
   CloseHandle(file);
+  return error;
+}
+
+DWORD JournalRestart(uint64_t id, const std::vector<JournalRestartEntry>& restarts) {
+  if (!Enabled || id == 0 || restarts.empty()) return ERROR_SUCCESS;
+  std::vector<JournalRestartEntry> lines;
+  for (const JournalRestartEntry& restart : restarts)
+    lines.push_back({Utf8Of(restart.Port), Utf8Of(restart.Serial), restart.Result});
+  WriterLock lock = {nullptr};
+  DWORD error = AcquireWriterLock(WRITER_LOCK_WAIT_MS, &lock);
+  if (error != ERROR_SUCCESS) return error;
+  HANDLE file = OpenJournal(JournalFilePath(), &error);
+  if (file != INVALID_HANDLE_VALUE) {
+    error = AppendLine(file, FormatRestartLine(id, lines));
+    CloseHandle(file);
+  }
+  ReleaseWriterLock(&lock);
   return error;
 }

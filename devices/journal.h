@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "devices/change_set.h"
+#include "devices/journal_lines.h"
 
 // "portmeld 1.0" or "PortmeldConfigurator 1.0": set once by each program.
 void SetJournalProgram(const char* program);
@@ -25,6 +26,13 @@ DWORD JournalBegin(ChangeSet* set, const std::vector<bool>& recorded = std::vect
 // Appends {"id", "state": "done"} or "partial" with set->Failed, and how
 // the reload went when one was asked.
 DWORD JournalEnd(const ChangeSet* set);
+
+// Appends the restarts that followed set id's writes, as one line of the
+// set, under a brief hold of the writer lock (the restarts themselves ran
+// without it). Port and serial in the ANSI code page. ERROR_SUCCESS (also
+// when nothing is recorded: no id, no entries, the journal off), WAIT_TIMEOUT
+// when another writer kept the lock, or the Win32 error of the write.
+DWORD JournalRestart(uint64_t id, const std::vector<JournalRestartEntry>& restarts);
 
 // Where the journal lives: %ProgramData%\Portmeld, or the folder a test
 // chose. The file is changes.jsonl in it; changes.1.jsonl is the one before.

@@ -142,6 +142,15 @@ std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed
   return line + "}\n";
 }
 
+std::string FormatRestartLine(uint64_t id, const std::vector<JournalRestartEntry>& restarts) {
+  std::string line = "{\"id\": " + std::to_string(id) + ", \"restart\": [";
+  for (size_t i = 0; i < restarts.size(); ++i)
+    line += std::string(i ? ", " : "") + "{\"port\": " + JsonString(restarts[i].Port) +
+            ", \"serial\": " + JsonString(restarts[i].Serial) +
+            ", \"result\": " + JsonString(restarts[i].Result) + "}";
+  return line + "]}\n";
+}
+
 uint64_t LineId(const char* line, size_t size) {
   static const char prefix[] = "{\"id\": ";
   const size_t prefixSize = sizeof prefix - 1;

@@ -68,6 +68,14 @@ std::string FormatBegunLine(uint64_t id, const std::string& time, const std::str
 std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
                           bool reloadAsked = false, const std::string& reloadFailure = "");
 
+// A device the set's values were written to, restarted afterwards; Result
+// is "restarted", "restart-pending" or "failed". Texts are UTF-8.
+struct JournalRestartEntry {
+  std::string Port, Serial, Result;
+};
+// The line that adds the restarts to set id: {"id": N, "restart": [...]}.
+std::string FormatRestartLine(uint64_t id, const std::vector<JournalRestartEntry>& restarts);
+
 // The id of a line this writer wrote ({"id": N, ...}), or 0 when the line
 // does not start that way (a line cut short by a power cut).
 uint64_t LineId(const char* line, size_t size);

@@ -101,6 +101,20 @@ void ReadJournalText(const std::string& text, const std::string& fileName,
     }
     std::string state;
     auto id = entry.is_object() ? entry.find("id") : entry.end();
+    // The restarts after a set's writes: a line of that set.
+    auto restart = entry.is_object() ? entry.find("restart") : entry.end();
+    if (id != entry.end() && id->is_number_unsigned() && restart != entry.end() &&
+        restart->is_array()) {
+      auto found = contents->ById.find(id->get<uint64_t>());
+      if (found == contents->ById.end()) {
+        contents->Warnings.push_back(where + " adds restarts to change set " +
+                                     std::to_string(id->get<uint64_t>()) +
+                                     ", which the journal does not hold: skipped");
+        continue;
+      }
+      for (const Json& item : *restart) contents->Sets[found->second].Restart.push_back(item);
+      continue;
+    }
     if (!entry.is_object() || id == entry.end() || !id->is_number_unsigned() ||
         !StringField(entry, "state", &state)) {
       contents->Warnings.push_back(where + " is not a change journal entry: skipped");

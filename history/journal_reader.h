@@ -39,6 +39,8 @@ struct JournalSet {
   uint64_t Undoes = 0;    // the set this one undid ("undo N")
   uint64_t UndoneBy = 0;  // the done or partial set that undid this one
   nlohmann::ordered_json Reload;  // the end line's "reload": null when none was asked
+  // The devices restarted after the set's writes: {"port", "serial", "result"}.
+  nlohmann::ordered_json Restart = nlohmann::ordered_json::array();
 };
 
 

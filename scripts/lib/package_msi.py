@@ -6,8 +6,9 @@
 STAGE_DIR holds PortmeldConfigurator.exe, portmeld.exe (stripped),
 portmeld.dsc.resource.json and README.md; ARCH is x64 or x86; VERSION is
 the product version (1.0.0). wixl builds the package from
-packaging/portmeld.wxs; msibuild then adds the system PATH entry, which
-wixl 0.101 cannot express, and sets the package code.
+packaging/portmeld.wxs; msibuild then adds the system PATH entry and the
+agent's start after an upgrade, which wixl 0.101 cannot express, and sets
+the package code.
 
 The same inputs give the same bytes: the product, package and component
 codes are name-based UUIDs (the same version always has the same
@@ -117,6 +118,18 @@ def main():
             run("msibuild", msi, "-q",
                 "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) "
                 f"VALUES ('{action}', {sequence})", when=when)
+        # After an upgrade, the agent service (stopped by the ServiceControl
+        # entry while its file was replaced) starts again; no agent, no
+        # harm: sc.exe's answer is ignored. Deferred, as SYSTEM, after
+        # StartServices (5900), before InstallFinalize (6600). wixl 0.101
+        # drops a custom action that runs a program of a directory.
+        run("msibuild", msi, "-q",
+            "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+            "VALUES ('AgentRestart', 3170, 'SystemFolder', '\"[SystemFolder]sc.exe\" start PortmeldAgent')",
+            when=when)
+        run("msibuild", msi, "-q",
+            "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) "
+            "VALUES ('AgentRestart', 'WIX_UPGRADE_DETECTED AND NOT REMOVE', 6590)", when=when)
         run("msibuild", msi, "-s", "Portmeld Configurator", "Orvane",
             f"{'x64' if arch == 'x64' else 'Intel'};1033", package_code(arch, version), when=when)
 

@@ -39,7 +39,9 @@ bool StartOnce(const Launch& launch, const std::string& note, RunningProcess* pr
   if (folder.empty()) folder = launch.Exe.substr(0, launch.Exe.find_last_of('\\'));
   BOOL started = CreateProcessA(
       launch.Exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-      (launch.Detached ? DETACHED_PROCESS : 0) | (launch.Suspended ? CREATE_SUSPENDED : 0), nullptr,
+      (launch.Detached ? DETACHED_PROCESS : 0) | (launch.Suspended ? CREATE_SUSPENDED : 0) |
+          (launch.NewGroup ? CREATE_NEW_PROCESS_GROUP : 0),
+      nullptr,
       folder.c_str(), &startup, &process->Info);
   *startError = started ? ERROR_SUCCESS : GetLastError();
   CloseIfOpen(in);

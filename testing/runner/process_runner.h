@@ -21,6 +21,9 @@ struct Launch {
   // Started with its first thread held until ResumeProcess: several such
   // processes let go in one moment run their start and work side by side.
   bool Suspended = false;
+  // A process group of its own on this program's console, so that a test
+  // can send it Ctrl+Break (GenerateConsoleCtrlEvent) as a user stops it.
+  bool NewGroup = false;
 };
 
 struct RunningProcess {

@@ -60,6 +60,23 @@ std::string FolderWithoutD2xx() {
   return folder;
 }
 
+std::string FolderWithRestartSeam(const std::string& answers) {
+  std::string folder = ScratchPath("restart-seam");
+  CreateDirectoryA(folder.c_str(), nullptr);
+  struct {
+    const char* From;
+    const char* To;
+  } copies[] = {{"portmeld_restart_seam.exe", "portmeld.exe"}, {"FTD2XX.dll", "FTD2XX.dll"}};
+  for (const auto& copy : copies) {
+    std::string from = ExeFolder() + "\\" + copy.From, to = folder + "\\" + copy.To;
+    EXPECT_TRUE(CopyFileA(from.c_str(), to.c_str(), FALSE)) << from;
+  }
+  std::string file = ScratchPath("restart-answers.txt");
+  EXPECT_TRUE(WriteBytes(file, Bytes(answers.begin(), answers.end())));
+  SetEnvironmentVariableA("PORTMELD_RESTART_ANSWERS", file.c_str());
+  return folder;
+}
+
 // --- A fresh prefix ------------------------------------------------------------
 
 // The file's name on the Linux side; "" when Wine cannot tell.
@@ -363,7 +380,10 @@ ProgramRun RunConsoleCase(const ConsoleCase& c) {
   Substitute(&args, "%P", ProfilePath());
 
   Snapshot before = TakeSnapshot();
-  run = RunPortmeld(args, c.Input, c.NoD2xx ? FolderWithoutD2xx() : "");
+  run = RunPortmeld(args, c.Input,
+                    c.NoD2xx     ? FolderWithoutD2xx()
+                    : c.Restarts ? FolderWithRestartSeam(c.Restarts)
+                                 : "");
   Snapshot after = TakeSnapshot();
   SCOPED_TRACE("portmeld " + args + "\n--- stdout:\n" + run.Out + "--- stderr:\n" + run.Err);
 

@@ -40,6 +40,10 @@ Launch PortmeldLaunch(const std::string& args, const std::string& name,
 std::string ExeFolder();
 // A folder holding only a copy of portmeld.exe: no FTD2XX.dll beside it.
 std::string FolderWithoutD2xx();
+// A folder holding portmeld_restart_seam.exe as portmeld.exe, beside the
+// D2XX stand-in: the program with the restart seam's stand-in, whose
+// answers are the lines given (see testing/restart/restart_calls_standin.cpp).
+std::string FolderWithRestartSeam(const std::string& answers);
 // A path in this run's scratch folder.
 std::string ScratchPath(const char* name);
 
@@ -121,6 +125,9 @@ struct ConsoleCase {
   int Reloads = AUTO_RELOADS;
   const char* Input = "";            // standard input
   const char* Profile = nullptr;     // the file %P names
+  // Run the program's test build, whose device restarts answer from these
+  // lines (testing/restart/restart_calls_standin.cpp); nullptr: portmeld.exe.
+  const char* Restarts = nullptr;
 };
 void PrintTo(const ConsoleCase& c, std::ostream* os);
 std::string CaseName(const ::testing::TestParamInfo<ConsoleCase>& info);

@@ -383,7 +383,7 @@ TEST_F(Journal, CutLineAndIncompleteSet) {
   ASSERT_EQ(RunPortmeld("set COM5 latencyTimer=2").ExitCode, 0u);
   // The writer stopped before its end line, then a power cut cut a line.
   std::string text = ReadText(JournalPath);
-  size_t end = text.find("{\"id\": 1, \"state\": \"done\"}\n");
+  size_t end = text.find("{\"id\": 1, \"state\": \"done\", \"reload\": \"done\"}\n");
   ASSERT_NE(end, std::string::npos) << text;
   WriteText(JournalPath, text.substr(0, end) + "{\"id\": 2, \"time\": \"2026-12-");
 

@@ -10,11 +10,13 @@ VERSION (1.0.0); BUILD_DIR/{x64,x86}/release the files they should install
 Both packages are read with msiinfo and msiextract: per machine, the right
 folder and architecture, exactly the release files, the PATH entry, the
 Start-menu shortcut, remove-only in Add/Remove Programs, the upgrade
-codes and derived product codes. The x64 package is then installed under
+codes and derived product codes, the agent service stopped around file
+changes and removed on uninstall. The x64 package is then installed under
 Wine ($WINEPREFIX, which this kernel runs 64-bit programs only in): a
 silent install, a higher version built from the same files over it, the
 lower one refused over that, and a silent removal that leaves nothing of
-the product and the driver settings as they were.
+the product and the driver settings as they were. The agent service
+installed in between goes with the removal.
 """
 import filecmp
 import os
@@ -33,6 +35,10 @@ FILES = package_msi.FILES
 ENVIRONMENT_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 FTDIBUS = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\FTDIBUS"
+AGENT_KEY = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\PortmeldAgent"
+AGENT_SOURCE = r"HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\Application\Portmeld Agent"
+AGENT_PROFILE = r"C:\ProgramData\Portmeld\msi-agent.json"
+AGENT_PROGRAM = r"C:\Program Files\Portmeld\portmeld.exe"
 ARCHES = {
     # arch: (template, program files folder, component attributes, PE machine)
     "x64": ("x64;1033", "ProgramFiles64Folder", "256", 0x8664),
@@ -84,6 +90,16 @@ def table_checks(checks, msi, arch, version, stage):
                   "RemoveExistingProducts": "1401"},
                  {name: sequence.get(name) for name in ("RemoveEnvironmentStrings", "WriteEnvironmentStrings",
                                                        "RemoveExistingProducts")})
+    actions = {row[0]: row[1:4] for row in table(msi, "CustomAction")}
+    checks.equal(f"{tag}: the agent stopped before its file changes",
+                 [["AgentStop", "PortmeldAgent", "34", "", "1", "Console"]], table(msi, "ServiceControl"))
+    checks.equal(f"{tag}: the agent removed on uninstall, started again after an upgrade",
+                 {"AgentRemove": ('REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE', "3154", "portmeld.exe",
+                                  "agent remove"),
+                  "AgentRestart": ("WIX_UPGRADE_DETECTED AND NOT REMOVE", "3170", "SystemFolder",
+                                   '"[SystemFolder]sc.exe" start PortmeldAgent')},
+                 {row[0]: (row[1], *actions.get(row[0], ["?", "?", "?"]))
+                  for row in table(msi, "InstallExecuteSequence") if row[0] in ("AgentRemove", "AgentRestart")})
     checks.equal(f"{tag}: Start-menu shortcut", [("ProgramMenuFolder", "Portmeld Configurator", "Configurator")],
                  [tuple(row[1:4]) for row in table(msi, "Shortcut")])
     conditions = table(msi, "LaunchCondition")
@@ -185,6 +201,21 @@ def install_checks(checks, dist, version, stage, scratch):
     checks.equal("upgrade: the folder once in the PATH", 1,
                  [p.rstrip("\\").lower() for p in path.split(";")].count(entry.lower()))
 
+    # The agent, installed by the installed program, goes with the product.
+    # (That it stays through a major upgrade is not seen here: Wine runs the
+    # older package's removal without UPGRADINGPRODUCTCODE, so that removal
+    # takes the agent with it; the tables above hold the conditions.)
+    profile = drive_c("ProgramData", "Portmeld", "msi-agent.json")
+    os.makedirs(os.path.dirname(profile), exist_ok=True)
+    with open(profile, "w") as f:
+        f.write('{"schema": "portmeld-profile/1", "ports": []}\n')
+    os.chmod(profile, 0o644)  # only its owner may write it
+    status, out, err = wine(AGENT_PROGRAM, "agent", "install", AGENT_PROFILE)
+    checks.equal("upgrade: portmeld agent install", 0, status)
+    status, out, err = wine(AGENT_PROGRAM, "agent", "status")
+    checks.check("upgrade: the agent runs with its profile",
+                 status == 0 and AGENT_PROFILE.lower() in out.lower(), f"exit {status}: {out}{err}")
+
     status, out, err = wine("msiexec", "/i", unix_to_wine(x64), "/qn")
     checks.equal(f"downgrade: {version} over {newer_version} is refused (1603)", 1603 & 0xFF, status)
     checks.equal("downgrade: the newer product stays", [newer_code], sorted(products(scratch)))
@@ -195,6 +226,8 @@ def install_checks(checks, dist, version, stage, scratch):
                  str(os.listdir(folder)) if os.path.isdir(folder) else "")
     checks.equal("uninstall: no shortcut", [], shortcuts())
     checks.equal("uninstall: no Add/Remove Programs entry", {}, products(scratch))
+    checks.equal("uninstall: the agent service and its event source are removed", (1, 1),
+                 (wine("reg", "query", AGENT_KEY)[0], wine("reg", "query", AGENT_SOURCE)[0]))
     # Wine leaves a stray ';' where the entry was; the entries are what count.
     checks.equal("uninstall: the PATH as before",
                  [p for p in path_before.split(";") if p], [p for p in system_path(scratch).split(";") if p])
@@ -219,7 +252,13 @@ def main():
         table_checks(checks, os.path.join(dist, f"portmeld-{major}.{minor}-{arch}.msi"), arch, version,
                      os.path.join(build, arch, "release"))
     with tempfile.TemporaryDirectory(prefix="portmeld-msi-test-") as scratch:
-        install_checks(checks, dist, version, os.path.join(build, "x64", "release"), scratch)
+        try:
+            install_checks(checks, dist, version, os.path.join(build, "x64", "release"), scratch)
+        finally:
+            # An automatic service starts again with the prefix: never left behind.
+            wine("sc", "stop", "PortmeldAgent")
+            wine("sc", "delete", "PortmeldAgent")
+            wine("reg", "delete", AGENT_SOURCE, "/f")
     checks.finish(results)
 
 

@@ -103,6 +103,17 @@ TEST(JournalLines, EndLines) {
   EXPECT_EQ(partial["failed"][1]["error"], 2);
 }
 
+TEST(JournalLines, RestartLine) {
+  std::string line = FormatRestartLine(
+      12, {{"COM5", "FT12AB34A", "restarted"}, {"", "FT\"Q", "restart-pending"}});
+  ASSERT_EQ(line.back(), '\n');
+  EXPECT_EQ(LineId(line.data(), line.size()), 12u);
+  EXPECT_EQ(nlohmann::json::parse(line),
+            nlohmann::json::parse(R"({"id": 12, "restart": [
+              {"port": "COM5", "serial": "FT12AB34A", "result": "restarted"},
+              {"port": "", "serial": "FT\"Q", "result": "restart-pending"}]})"));
+}
+
 TEST(JournalLines, IdsOfLinesAndOfATail) {
   const struct {
     std::string Line;

@@ -73,6 +73,28 @@ TEST(JournalReader, Values) {
   }
 }
 
+// The restarts after a set's writes are a line of that set, in any later file.
+TEST(JournalReader, RestartLinesJoinTheirSet) {
+  JournalContents contents;
+  ReadJournalText(Begun(3, "watch C:\\\\p.json", Latency) + End(3), "changes.1.jsonl", &contents);
+  ReadJournalText(
+      "{\"id\": 3, \"restart\": [{\"port\": \"COM5\", \"serial\": \"FT12AB34A\", "
+      "\"result\": \"restarted\"}]}\n"
+      "{\"id\": 9, \"restart\": []}\n"
+      "{\"id\": 3, \"restart\": [{\"port\": \"COM6\", \"serial\": \"FT9XK2L1A\", "
+      "\"result\": \"failed\"}]}\n",
+      "changes.jsonl", &contents);
+  ASSERT_EQ(contents.Sets.size(), 1u);
+  EXPECT_EQ(contents.Sets[0].State, "done");
+  EXPECT_EQ(contents.Sets[0].Restart,
+            Json::parse(R"([{"port": "COM5", "serial": "FT12AB34A", "result": "restarted"},
+                            {"port": "COM6", "serial": "FT9XK2L1A", "result": "failed"}])"));
+  const std::vector<std::string> warnings = {
+      "changes.jsonl line 2 adds restarts to change set 9, which the journal does not hold: "
+      "skipped"};
+  EXPECT_EQ(contents.Warnings, warnings);
+}
+
 TEST(JournalReader, SetsFromLines) {
   JournalContents contents;
   ReadJournalText(Begun(3, "set COM5 latencyTimer=2", Latency) + End(3), "changes.1.jsonl",
