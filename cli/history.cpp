@@ -198,12 +198,18 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
     if (set->State == "partial") entry["failed"] = set->Failed;
     if (set->UndoneBy) entry["undoneBy"] = set->UndoneBy;
     if (!set->Restart.empty()) entry["restart"] = set->Restart;
+    if (!set->Reload.is_null()) entry["reload"] = set->Reload;
     history.push_back(entry);
+    std::string reload;
+    if (set->Reload.is_string())
+      reload = ", driver reloaded";
+    else if (set->Reload.is_object())
+      reload = ", driver not reloaded: " + Text(set->Reload, "failed");
     std::string time = Text(begun, "time");
     if (time.size() > 10 && time[10] == 'T') time[10] = ' ';
     outcome->Lines.push_back("#" + std::to_string(set->Id) + "  " + time + "  " +
                              Text(begun, "user") + "  " + Text(begun, "program") + "  " +
-                             Text(begun, "command") + "  " + set->State);
+                             Text(begun, "command") + "  " + set->State + reload);
     for (const Json& change : begun["changes"])
       if (change.is_object()) outcome->Lines.push_back(ChangeLine(change));
     for (const Json& restart : set->Restart)

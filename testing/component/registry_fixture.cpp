@@ -73,7 +73,17 @@ bool KeyExists(const std::string& path) {
 
 void DeleteKeyTree(const std::string& path) { RegDeleteTreeA(HKEY_LOCAL_MACHINE, path.c_str()); }
 
+static void RefuseAccess(const std::string& path, bool refuse, DWORD denied);
+
 void RefuseWrites(const std::string& path, bool refuse) {
+  RefuseAccess(path, refuse, KEY_SET_VALUE);
+}
+
+void RefuseReads(const std::string& path, bool refuse) {
+  RefuseAccess(path, refuse, KEY_QUERY_VALUE);
+}
+
+static void RefuseAccess(const std::string& path, bool refuse, DWORD denied) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
   ASSERT_TRUE(
@@ -82,7 +92,7 @@ void RefuseWrites(const std::string& path, bool refuse) {
   PACL acl = reinterpret_cast<PACL>(aclBuffer);
   ASSERT_TRUE(InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION));
   if (refuse) {
-    ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, KEY_SET_VALUE, everyone));
+    ASSERT_TRUE(AddAccessDeniedAce(acl, ACL_REVISION, denied, everyone));
   }
   ASSERT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone));
   SECURITY_DESCRIPTOR sd;

@@ -23,6 +23,8 @@ void DeleteKeyTree(const std::string& path);
 // Everyone is refused KEY_SET_VALUE on the key (Wine enforces it: error 5 for
 // an open with KEY_ALL_ACCESS), or allowed everything again.
 void RefuseWrites(const std::string& path, bool refuse);
+// Everyone is refused reading the key's values (or not any more).
+void RefuseReads(const std::string& path, bool refuse);
 
 // "SYSTEM\CurrentControlSet\Enum\FTDIBUS\VID_0403+PID_6001+FT12AB34A\0000"
 // (and its "\Device Parameters" when params is true).

@@ -8,6 +8,9 @@
 #include <vector>
 
 #include "access/access.h"
+#include "devices/journal.h"
+#include "history/undo.h"
+#include "platform/key_security.h"
 #include "devices/registry_paths.h"
 #include "settings_test_support.h"
 
@@ -250,6 +253,114 @@ TEST_F(AccessTest, SetPrivilegeSwitchesTheNamedPrivilege) {
       EXPECT_EQ(c.Enable, PrivilegeEnabled(c.Name));
     }
     EXPECT_TRUE(RecordedMessages.empty()) << ::testing::PrintToString(RecordedTexts());
+  }
+}
+
+// Who an access list lets write a key, decided on descriptors built here:
+// Wine keeps registry lists, but this is the rule undo goes by.
+TEST(AccessListRule, OnlySystemAdministratorsTrustedInstallerAndCreatorOwnerMayWrite) {
+  struct {
+    const char* Sddl;
+    bool OthersWrite;
+  } cases[] = {
+      {"D:(A;OICI;KR;;;WD)(A;OICI;KA;;;BA)(A;OICI;KA;;;SY)(A;OICI;KA;;;CO)", false},
+      {"D:(A;;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)", false},
+      {"D:(D;;KA;;;WD)(A;;KA;;;SY)", false},  // a deny entry gives nothing
+      {"D:(A;OICI;KA;;;WD)", true},           // Everyone, full control
+      {"D:(A;;0x2;;;BU)", true},              // Users may set values
+      {"D:(A;;GA;;;AU)", true},
+      {"O:BA", true},  // no access list: everyone may
+  };
+  for (const auto& c : cases) {
+    std::string who;
+    EXPECT_EQ(c.OthersWrite, SecurityTextLetsOthersWrite(c.Sddl, &who)) << c.Sddl;
+    if (c.OthersWrite) {
+      EXPECT_FALSE(who.empty()) << c.Sddl;
+    }
+  }
+}
+
+void SetDacl(const std::string& path, const char* sddl) {
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd,
+                                                                   nullptr));
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, WRITE_DAC, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd));
+  RegCloseKey(key);
+  LocalFree(sd);
+}
+
+int BegunSets(const std::string& journal) {
+  std::string text;
+  HANDLE file = CreateFileA(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  char buffer[1 << 16];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) text.append(buffer, read);
+  CloseHandle(file);
+  int count = 0;
+  for (size_t at = 0; (at = text.find("\"state\": \"begun\"", at)) != std::string::npos; ++at) ++count;
+  return count;
+}
+
+// The start-up step is one change set: recorded once, nothing on a second
+// start, and undone by its id to the owners and lists it found, unless what
+// it found let others write the key.
+TEST_F(AccessTest, StartUpAccessIsRecordedOnceAndUndoneByItsId) {
+  struct {
+    const char* Label;
+    bool EveryoneMayWriteBefore;
+  } cases[] = {{"a closed key", false}, {"a key open to everyone", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    StartOver();
+    char folder[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    std::string journalFolder = std::string(folder) + "portmeld_access_journal";
+    SetJournalFolder(journalFolder.c_str());
+    DeleteFileA(JournalFilePath().c_str());
+    AddRegisteredDevice(FtdiDeviceId, "FT12AB34A", "COM5");
+    AddComNameArbiter();
+    std::string device = DeviceKey(FtdiDeviceId, "FT12AB34A");
+    GiveToCurrentUser(FtdibusKeyPath);
+    GiveToCurrentUser(device);
+    const char closed[] = "D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;WD)";
+    SetDacl(FtdibusKeyPath, c.EveryoneMayWriteBefore ? "D:(A;;KA;;;WD)" : closed);
+    SetDacl(device, closed);
+    KeySecurity before = ReadKeySecurity(FtdibusKeyPath), deviceBefore = ReadKeySecurity(device);
+    UseInventory({MakeRecord(FtdiDeviceId, "FT12AB34A", "COM5")});
+
+    EXPECT_TRUE(SetStartUpAccess(&Inventory, &Recorder));
+    EXPECT_TRUE(SetStartUpAccess(&Inventory, &Recorder));
+    EXPECT_EQ(1, BegunSets(JournalFilePath())) << "the second start writes nothing";
+    EXPECT_EQ(DriverKeyDacl, ReadKeySecurity(FtdibusKeyPath).Dacl);
+
+    UndoRequest request = {0, false, false, RELOAD_NONE};
+    UndoResult result;
+    UndoChangeSet(request, &result, &Recorder);
+    EXPECT_EQ(UNDO_NO_SET, result.Refusal) << "undo without an id passes it by";
+    request.Id = 1;
+    UndoResult undone;
+    UndoChangeSet(request, &undone, &Recorder);
+    EXPECT_EQ(UNDO_PLANNED, undone.Refusal);
+    KeySecurity after = ReadKeySecurity(FtdibusKeyPath);
+    if (c.EveryoneMayWriteBefore) {
+      ASSERT_EQ(1u, undone.Issues.size());
+      EXPECT_NE(undone.Issues[0].Message.find("S-1-1-0"), std::string::npos)
+          << undone.Issues[0].Message;
+      EXPECT_EQ(DriverKeyDacl, after.Dacl) << "never made writable for everyone";
+    } else {
+      EXPECT_TRUE(undone.Issues.empty()) << undone.Issues[0].Message;
+      EXPECT_EQ(before.Owner, after.Owner);
+      EXPECT_EQ(before.Dacl, after.Dacl);
+    }
+    EXPECT_EQ(deviceBefore.Owner, ReadKeySecurity(device).Owner);
+    EXPECT_EQ(deviceBefore.Dacl, ReadKeySecurity(device).Dacl);
+    DeleteFileA(JournalFilePath().c_str());
+    RemoveDirectoryA(journalFolder.c_str());
+    SetJournalFolder(nullptr);
   }
 }
 
