@@ -297,8 +297,8 @@ TEST_F(Journal, HistoryTextAndFilters) {
   ASSERT_EQ(run.ExitCode, 0u) << run.Err;
   run.Out = Unix(run.Out);
   EXPECT_EQ(run.Out.compare(0, 4, "#2  "), 0) << run.Out;
-  EXPECT_NE(run.Out.find("  set COM6 serialEnumerator=off  done\n"), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("  set COM5 latencyTimer=2  done\n  COM5  LatencyTimer  "),
+  EXPECT_NE(run.Out.find("  set COM6 serialEnumerator=off  done, driver reloaded\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("  set COM5 latencyTimer=2  done, driver reloaded\n  COM5  LatencyTimer  "),
             std::string::npos)
       << run.Out;
   EXPECT_NE(run.Out.find("  COM5  LatencyTimer  16 -> 2\n"), std::string::npos) << run.Out;

@@ -86,11 +86,15 @@ TEST_P(RenameRules, NumbersStayUnique) {
     }
     ProgramRun run = RunPortmeld(step.Args);
     EXPECT_EQ(run.ExitCode, step.Exit) << step.Args << "\n" << run.Out << run.Err;
-    if (step.Text) EXPECT_NE(run.Err.find(step.Text), std::string::npos) << step.Args << run.Err;
+    if (step.Text) {
+      EXPECT_NE(run.Err.find(step.Text), std::string::npos) << step.Args << run.Err;
+    }
   }
   EXPECT_EQ(PortName(P5), c.Com5PortName);
   EXPECT_NE(PortName(P5), PortName(P6)) << "two attached adapters with one number";
-  if (c.ReservedAfter) EXPECT_TRUE(Reserved(c.ReservedAfter));
+  if (c.ReservedAfter) {
+    EXPECT_TRUE(Reserved(c.ReservedAfter));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
