@@ -267,7 +267,7 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
     return Finish(outcome);
   }
   SettingSpec onOff = {
-      "ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, {0, 0}, 0};
+      "ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, {0, 0}, 0, ""};
   SettingValue wanted;
   std::string reason;
   if (line.Arguments.size() != 1 || !ParseSettingValue(onOff, line.Arguments[0], &wanted, &reason))

@@ -40,20 +40,7 @@ const char ExitCodes[] =
     "  portmeld set all --vidpid 0403:6001 latencyTimer=2\n"
     "  portmeld rename FT12AB34A COM7";
 
-std::string SettingsHelp() {
-  std::string text =
-      "Settings (on/off ones take on, off, true, false, 1, 0):\n"
-      "  minReadTimeout, minWriteTimeout (0-10000 ms), pollingPeriod (0-255 ms),\n"
-      "  latencyTimer (1-255 ms), serialPrinter, cancelIfPowerOff, eventOnSurpriseRemoval,\n"
-      "  setRtsOnClose, disableModemCtrlAtStartup, serialEnumerator, bufferedWrites,\n"
-      "  writeBufferSize (1-4096), writeBufferThreshold (1-20), writeLatency (1-16),\n"
-      "  baudAliases (default or tarnlink), baudAlias.N (N one of";
-  for (const SettingSpec& definition : Settings)
-    if (definition.Kind == SETTING_ALIAS_ENTRY) text += std::string(" ") + (definition.Name + strlen(AliasSettingPrefix));
-  text += "): the actual rate a program asking for N baud gets, e.g. baudAlias.9600=9700.\n";
-  text += ExitCodes;
-  return text;
-}
+std::string SettingsHelp() { return SettingsHelpText() + ExitCodes; }
 
 // "/?" is the Windows way to ask for help.
 std::vector<std::string> Arguments(int argc, char** argv) {

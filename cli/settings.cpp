@@ -17,29 +17,29 @@ constexpr NumberFieldRange WriteLatencyRange = {1, 16};
 constexpr OptionBit NoBit = {0, 0};
 
 SettingSpec Number(const char* name, DriverValueId value, uint32_t DeviceRecord::*field,
-                   NumberFieldRange range, uint32_t known) {
-  return {name, SETTING_NUMBER, value, field, range, known, NoBit, 0};
+                   NumberFieldRange range, uint32_t known, const char* unit) {
+  return {name, SETTING_NUMBER, value, field, range, known, NoBit, 0, unit};
 }
 
 SettingSpec Option(const char* name, OptionBit bit) {
-  return {name, SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, bit, 0};
+  return {name, SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, bit, 0, ""};
 }
 
 SettingSpec Alias(const char* name, int entry) {
-  return {name, SETTING_ALIAS_ENTRY, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, entry};
+  return {name, SETTING_ALIAS_ENTRY, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, entry, ""};
 }
 
 }  // namespace
 
 const SettingSpec Settings[SETTING_COUNT] = {
     Number("minReadTimeout", VALUE_MIN_READ_TIMEOUT, &DeviceRecord::MinReadTimeout,
-           MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT),
+           MinReadTimeoutRange, KNOWN_MIN_READ_TIMEOUT, "ms"),
     Number("minWriteTimeout", VALUE_MIN_WRITE_TIMEOUT, &DeviceRecord::MinWriteTimeout,
-           MinWriteTimeoutRange, KNOWN_MIN_WRITE_TIMEOUT),
+           MinWriteTimeoutRange, KNOWN_MIN_WRITE_TIMEOUT, "ms"),
     Number("pollingPeriod", VALUE_POLLING_PERIOD, &DeviceRecord::PollingPeriod, PollingPeriodRange,
-           KNOWN_POLLING_PERIOD),
+           KNOWN_POLLING_PERIOD, "ms"),
     Number("latencyTimer", VALUE_LATENCY_TIMER, &DeviceRecord::LatencyTimer, LatencyTimerRange,
-           KNOWN_LATENCY_TIMER),
+           KNOWN_LATENCY_TIMER, "ms"),
     Option("serialPrinter", SerialPrinter),
     Option("cancelIfPowerOff", CancelIfPowerOff),
     Option("eventOnSurpriseRemoval", EventOnSurpriseRemoval),
@@ -52,16 +52,17 @@ const SettingSpec Settings[SETTING_COUNT] = {
      {0, 1},
      0,
      NoBit,
-     0},
+     0,
+     ""},
     Option("bufferedWrites", BufferedWritesEnabled),
     Number("writeBufferSize", VALUE_WRITE_BUFFER_SIZE, &DeviceRecord::WriteBufferSize,
-           WriteBufferSizeRange, KNOWN_WRITE_BUFFER_SIZE),
+           WriteBufferSizeRange, KNOWN_WRITE_BUFFER_SIZE, "bytes"),
     Number("writeBufferThreshold", VALUE_WRITE_BUFFER_THRESHOLD,
            &DeviceRecord::WriteBufferThreshold, WriteBufferThresholdRange,
-           KNOWN_WRITE_BUFFER_THRESHOLD),
+           KNOWN_WRITE_BUFFER_THRESHOLD, ""),
     Number("writeLatency", VALUE_WRITE_LATENCY, &DeviceRecord::WriteLatency, WriteLatencyRange,
-           KNOWN_WRITE_LATENCY),
-    {"baudAliases", SETTING_ALIAS_TABLE, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, 0},
+           KNOWN_WRITE_LATENCY, "ms"),
+    {"baudAliases", SETTING_ALIAS_TABLE, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, 0, ""},
     Alias("baudAlias.300", 1),
     Alias("baudAlias.600", 2),
     Alias("baudAlias.1200", 3),
@@ -78,6 +79,37 @@ const SettingSpec Settings[SETTING_COUNT] = {
     Alias("baudAlias.14400", 15),
 };
 
+
+std::string SettingsHelpText() {
+  std::string text = "Settings (on/off ones take on, off, true, false, 1, 0):\n ";
+  size_t column = 1;
+  auto add = [&](const std::string& item) {
+    if (column + item.size() + 2 > 88) {
+      text += "\n ";
+      column = 1;
+    }
+    text += " " + item + ",";
+    column += item.size() + 2;
+  };
+  std::string aliases;
+  for (const SettingSpec& definition : Settings) {
+    std::string item = definition.Name;
+    if (definition.Kind == SETTING_NUMBER) {
+      item += " (" + std::to_string(definition.Range.Min) + "-" +
+              std::to_string(definition.Range.Max) +
+              (*definition.Unit ? std::string(" ") + definition.Unit : std::string()) + ")";
+    } else if (definition.Kind == SETTING_ALIAS_TABLE) {
+      item += " (default or tarnlink)";
+    } else if (definition.Kind == SETTING_ALIAS_ENTRY) {
+      aliases += std::string(" ") + (definition.Name + strlen(AliasSettingPrefix));
+      continue;
+    }
+    add(item);
+  }
+  text += "\n  " + std::string(AliasSettingPrefix) + "N (N one of" + aliases +
+          "): the actual rate a program asking for N baud gets, e.g. baudAlias.9600=9700.\n";
+  return text;
+}
 
 const SettingSpec* FindSetting(const std::string& name) {
   for (const SettingSpec& definition : Settings)

@@ -29,6 +29,7 @@ struct SettingSpec {
   uint32_t Known;                 // SETTING_NUMBER: its KnownSetting bit
   OptionBit Bit;                  // SETTING_OPTION
   int Entry;                      // SETTING_ALIAS_ENTRY: ConfigData entry
+  const char* Unit;               // SETTING_NUMBER: "ms", or "" for a count of bytes
 };
 
 // An alias entry's setting is this prefix and the standard rate: baudAlias.9600.
@@ -36,6 +37,10 @@ constexpr char AliasSettingPrefix[] = "baudAlias.";
 
 enum { SETTING_COUNT = 29 };
 extern const SettingSpec Settings[SETTING_COUNT];
+
+// The settings as `set --help` lists them, from the table: each name with
+// its range and unit, the on/off ones, the alias table and its entries.
+std::string SettingsHelpText();
 
 // The setting of that name; nullptr for none.
 const SettingSpec* FindSetting(const std::string& name);

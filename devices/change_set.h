@@ -13,14 +13,9 @@
 #include <vector>
 
 #include "devices/device_record.h"
+#include "devices/value_image.h"
 #include "platform/report.h"
 
-// A registry value as stored: absent, or its type and bytes.
-struct ValueImage {
-  bool Present = false;
-  DWORD Type = REG_NONE;
-  std::vector<unsigned char> Data;
-};
 
 bool SameImage(const ValueImage& a, const ValueImage& b);
 ValueImage DwordImage(uint32_t number);

@@ -45,8 +45,8 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool ParseJournalValue(const Json& image, JournalValue* value) {
-  *value = JournalValue();
+bool ParseJournalValue(const Json& image, ValueImage* value) {
+  *value = ValueImage();
   if (image.is_null()) return true;
   if (!image.is_object()) return false;
   std::string type, data;
@@ -67,20 +67,25 @@ bool ParseJournalValue(const Json& image, JournalValue* value) {
   return true;
 }
 
-std::string ShownJournalValue(const Json& image) {
-  JournalValue value;
-  if (!ParseJournalValue(image, &value)) return "?";
+std::string ShownValue(const ValueImage& value) {
   if (!value.Present) return "absent";
   const std::vector<unsigned char>& d = value.Data;
   if (value.Type == 4 /* REG_DWORD */ && d.size() == 4)
     return std::to_string((uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 |
                           (uint32_t)d[3] << 24);
-  if (value.Type == JOURNAL_SDDL_TYPE) return std::string(d.begin(), d.end());
-  if (value.Type == 1 /* REG_SZ */) {
+  if (value.Type == 1 /* REG_SZ */ || value.Type == JOURNAL_SDDL_TYPE) {
     std::string text(d.begin(), d.end());
     return text.substr(0, text.find('\0'));
   }
-  return image["data"].get<std::string>();
+  return HexOfBytes(d.data(), d.size());
+}
+
+std::string ShownJournalValue(const Json& image) {
+  ValueImage value;
+  if (!ParseJournalValue(image, &value)) return "?";
+  bool hex = value.Present && value.Type != 1 && value.Type != JOURNAL_SDDL_TYPE &&
+             !(value.Type == 4 && value.Data.size() == 4);
+  return hex ? image["data"].get<std::string>() : ShownValue(value);  // as the journal spells it
 }
 
 void ReadJournalText(const std::string& text, const std::string& fileName,
@@ -174,7 +179,7 @@ bool IsSecurityChange(const Json& change) {
   if (!change.is_object() || change.contains("action") || !change.contains("value") ||
       !change["value"].is_null())
     return false;
-  JournalValue after;
+  ValueImage after;
   return ParseJournalValue(change.value("after", Json()), &after) && after.Present &&
          after.Type == JOURNAL_SDDL_TYPE;
 }
@@ -203,18 +208,18 @@ const JournalSet* NewestUndoable(const JournalContents& contents) {
   return nullptr;
 }
 
-UndoStep PlanValueUndo(const JournalValue& current, const JournalValue& before,
-                       const JournalValue& after, bool force, JournalValue* write) {
+UndoStep PlanValueUndo(const ValueImage& current, const ValueImage& before,
+                       const ValueImage& after, bool force, ValueImage* write) {
   *write = before;
   if (current == before) return UNDO_NOTHING;
   if (current == after || force) return UNDO_WRITE;
   return UNDO_CONFLICT;
 }
 
-UndoStep PlanComDbUndo(const JournalValue& current, const JournalValue& before,
-                       const JournalValue& after, bool force, JournalValue* write) {
+UndoStep PlanComDbUndo(const ValueImage& current, const ValueImage& before,
+                       const ValueImage& after, bool force, ValueImage* write) {
   size_t size = std::max(before.Data.size(), after.Data.size());
-  auto byte = [](const JournalValue& v, size_t i) -> unsigned char {
+  auto byte = [](const ValueImage& v, size_t i) -> unsigned char {
     return v.Present && i < v.Data.size() ? v.Data[i] : 0;
   };
   *write = current;

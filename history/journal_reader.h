@@ -12,24 +12,18 @@
 #include <nlohmann/json.hpp>
 
 #include "devices/journal_lines.h"
+#include "devices/value_image.h"
 
-// A registry value as the journal gives it: absent, or its type and bytes.
-struct JournalValue {
-  bool Present = false;
-  uint32_t Type = 0;
-  std::vector<unsigned char> Data;
-  bool operator==(const JournalValue& o) const {
-    return Present == o.Present && (!Present || (Type == o.Type && Data == o.Data));
-  }
-};
 
 // null, or {"type": "REG_DWORD" (or a number as text), "data": "hex"}, or
 // {"type": "SDDL", "data": "O:BAD:..."} for a key's owner and access list.
 // False for anything else.
-bool ParseJournalValue(const nlohmann::ordered_json& image, JournalValue* value);
+bool ParseJournalValue(const nlohmann::ordered_json& image, ValueImage* value);
 // How history shows a value: a REG_DWORD as a decimal number, a REG_SZ as
 // its text, anything else as hex bytes, an absent one as "absent".
 std::string ShownJournalValue(const nlohmann::ordered_json& image);
+// The same for a value as read.
+std::string ShownValue(const ValueImage& value);
 
 struct JournalSet {
   uint64_t Id = 0;
@@ -73,10 +67,10 @@ enum UndoStep {
   UNDO_CONFLICT  // changed since the set: left alone (unless forced, then UNDO_WRITE)
 };
 // A value: back to before when it still is after.
-UndoStep PlanValueUndo(const JournalValue& current, const JournalValue& before,
-                       const JournalValue& after, bool force, JournalValue* write);
+UndoStep PlanValueUndo(const ValueImage& current, const ValueImage& before,
+                       const ValueImage& after, bool force, ValueImage* write);
 // ComDB: only the bits in which before and after differ go back to
 // before's, onto what ComDB holds now; a conflict when one of those bits
 // is no longer after's.
-UndoStep PlanComDbUndo(const JournalValue& current, const JournalValue& before,
-                       const JournalValue& after, bool force, JournalValue* write);
+UndoStep PlanComDbUndo(const ValueImage& current, const ValueImage& before,
+                       const ValueImage& after, bool force, ValueImage* write);

@@ -63,50 +63,22 @@ bool InstanceProperty(const std::string& key, const std::string& value) {
          DeviceOfKey(key, &device) && key.size() > 5 && key.compare(key.size() - 5, 5, "\\0000") == 0;
 }
 
-ValueImage ImageOf(const JournalValue& value) {
-  ValueImage image;
-  image.Present = value.Present;
-  image.Type = value.Type;
-  image.Data = value.Data;
-  return image;
-}
-
-JournalValue JournalValueOf(const ValueImage& image) {
-  JournalValue value;
-  value.Present = image.Present;
-  value.Type = image.Present ? image.Type : 0;
-  if (image.Present) value.Data = image.Data;
-  return value;
-}
-
-std::string Shown(const JournalValue& value) {
-  if (!value.Present) return "absent";
-  if (value.Type == REG_DWORD && value.Data.size() == 4)
-    return std::to_string((uint32_t)value.Data[0] | (uint32_t)value.Data[1] << 8 |
-                          (uint32_t)value.Data[2] << 16 | (uint32_t)value.Data[3] << 24);
-  if (value.Type == REG_SZ || value.Type == JOURNAL_SDDL_TYPE) {
-    std::string text(value.Data.begin(), value.Data.end());
-    return text.substr(0, text.find('\0'));
-  }
-  return HexOfBytes(value.Data.data(), value.Data.size());
-}
-
 // One rename of the set: the device, its old and new numbers, and the
 // values it wrote.
 struct RenameUnit {
   DeviceRecord Device;
   std::string Port, Serial, ParametersKey, InstanceKey;
   int Old = 0, New = 0;
-  JournalValue PortBefore, PortAfter, FriendlyBefore, FriendlyAfter;
+  ValueImage PortBefore, PortAfter, FriendlyBefore, FriendlyAfter;
   bool HasFriendly = false;
 };
 
-bool ComDbBit(const JournalValue& value, int number) {
+bool ComDbBit(const ValueImage& value, int number) {
   size_t byte = (size_t)(number - 1) / 8;
   return value.Present && byte < value.Data.size() && (value.Data[byte] >> ((number - 1) % 8)) & 1;
 }
 
-void SetComDbBit(JournalValue* value, int number, bool on) {
+void SetComDbBit(ValueImage* value, int number, bool on) {
   size_t byte = (size_t)(number - 1) / 8;
   if (!value->Present || byte >= value->Data.size()) return;
   unsigned char mask = (unsigned char)(1 << ((number - 1) % 8));
@@ -119,7 +91,7 @@ struct UndoPlanner {
   const JournalSet* Undone;
   std::vector<RenameUnit> Renames;
   // ComDB as the set found it and left it, over all its ComDB changes.
-  JournalValue ComDbBefore, ComDbAfter;
+  ValueImage ComDbBefore, ComDbAfter;
   bool HasComDb = false;
   DeviceInventory Attached = {};
   bool AttachedKnown = false;
@@ -144,8 +116,8 @@ void FindRenames(UndoPlanner* planner) {
     if (!ParseJournalValue(change.value("before", Json()), &unit.PortBefore) ||
         !ParseJournalValue(change.value("after", Json()), &unit.PortAfter))
       continue;
-    unit.Old = ComNumberOfName(Shown(unit.PortBefore).c_str());
-    unit.New = ComNumberOfName(Shown(unit.PortAfter).c_str());
+    unit.Old = ComNumberOfName(ShownValue(unit.PortBefore).c_str());
+    unit.New = ComNumberOfName(ShownValue(unit.PortAfter).c_str());
     if (!unit.New) continue;  // not a rename: undone as a value
     unit.Port = Text(change, "port");
     unit.Serial = Text(change, "serial");
@@ -171,14 +143,14 @@ bool OwnedByRename(const UndoPlanner& planner, const std::string& key, const std
 
 void AddUndoChange(ChangeSet* set, const std::string& port, const std::string& serial,
                    const std::string& key, const std::string& value, const ValueImage& now,
-                   const JournalValue& write, int group) {
+                   const ValueImage& write, int group) {
   ValueChange undo;
   undo.Port = port;
   undo.Serial = serial;
   undo.Key = key;
   undo.Value = value;
   undo.Before = now;
-  undo.After = ImageOf(write);
+  undo.After = write;
   undo.Group = group;
   if (InstanceProperty(key, value)) {
     undo.Writer = THROUGH_SETUPAPI;
@@ -190,7 +162,7 @@ void AddUndoChange(ChangeSet* set, const std::string& port, const std::string& s
 // A key's owner and access list back as the set found them.
 void PlanSecurityUndo(UndoPlanner* planner, const Json& change, ChangeSet* set) {
   std::string key = KeyOf(change), port = Text(change, "port"), serial = Text(change, "serial");
-  JournalValue before, after;
+  ValueImage before, after;
   if (!ParseJournalValue(change.value("before", Json()), &before) ||
       !ParseJournalValue(change.value("after", Json()), &after) || !before.Present) {
     planner->Issue("change set " + planner->Id() + " records the access list of " + key +
@@ -255,11 +227,11 @@ void PlanRenameUndo(UndoPlanner* planner, const RenameUnit& unit, const unsigned
                    unit.Serial, "PortName", unit.ParametersKey, (unsigned long)rc);
     return;
   }
-  std::string newName = Shown(unit.PortAfter), oldName = Shown(unit.PortBefore);
-  JournalValue portCurrent = JournalValueOf(portNow);
+  std::string newName = ShownValue(unit.PortAfter), oldName = ShownValue(unit.PortBefore);
+  const ValueImage& portCurrent = portNow;
   if (portCurrent == unit.PortBefore) return;  // renamed back already
   if (!(portCurrent == unit.PortAfter) && !planner->Request->Force) {
-    planner->Issue("PortName is " + Shown(portCurrent) + " now, not " + newName +
+    planner->Issue("PortName is " + ShownValue(portCurrent) + " now, not " + newName +
                        " as change set " + planner->Id() +
                        " left it: the rename is left alone (--force renames it back anyway)",
                    unit.Port, unit.Serial, "PortName", unit.ParametersKey);
@@ -359,7 +331,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
   // ComDB as the set found it and left it, over all its changes.
   for (const Json& change : undone->Begun["changes"]) {
     if (!IsValueChange(change) || !IsComDb(KeyOf(change), Text(change, "value"))) continue;
-    JournalValue before, after;
+    ValueImage before, after;
     if (!ParseJournalValue(change.value("before", Json()), &before) ||
         !ParseJournalValue(change.value("after", Json()), &after))
       continue;
@@ -379,7 +351,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
 
   // Last write first: a value the set wrote twice goes back through each
   // step, each starting from what the one after it left.
-  std::map<std::string, JournalValue> planned;
+  std::map<std::string, ValueImage> planned;
   const Json& all = undone->Begun["changes"];
   for (auto entry = all.rbegin(); entry != all.rend(); ++entry) {
     const Json& change = *entry;
@@ -395,7 +367,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
     }
     std::string key = KeyOf(change), value = Text(change, "value");
     if (OwnedByRename(*planner, key, value)) continue;
-    JournalValue before, after;
+    ValueImage before, after;
     if (!ParseJournalValue(change.value("before", Json()), &before) ||
         !ParseJournalValue(change.value("after", Json()), &after) || key.empty()) {
       planner->Issue("change set " + planner->Id() + " records " + value +
@@ -412,7 +384,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
     ValueImage now;
     LONG rc = ERROR_SUCCESS;
     if (planned.count(name))
-      now = ImageOf(planned[name]);
+      now = planned[name];
     else
       rc = ReadValueImage(key.c_str(), value.c_str(), &now);
     if (rc != ERROR_SUCCESS) {
@@ -420,12 +392,12 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
                      (unsigned long)rc);
       continue;
     }
-    JournalValue current = JournalValueOf(now), write;
+    ValueImage current = now, write;
     UndoStep step = comDb ? PlanComDbUndo(current, before, after, planner->Request->Force, &write)
                           : PlanValueUndo(current, before, after, planner->Request->Force, &write);
     if (step == UNDO_NOTHING) continue;
     if (step == UNDO_CONFLICT) {
-      planner->Issue(value + " is " + Shown(current) + " now, not " + Shown(after) +
+      planner->Issue(value + " is " + ShownValue(current) + " now, not " + ShownValue(after) +
                          " as change set " + planner->Id() +
                          " left it: left alone (--force puts it back anyway)",
                      port, serial, value, key);

@@ -9,15 +9,15 @@ typedef nlohmann::ordered_json Json;
 
 namespace {
 
-JournalValue Value(uint32_t type, std::vector<unsigned char> data) {
-  JournalValue v;
+ValueImage Value(uint32_t type, std::vector<unsigned char> data) {
+  ValueImage v;
   v.Present = true;
   v.Type = type;
   v.Data = data;
   return v;
 }
-const JournalValue Absent;
-JournalValue Dword(unsigned char low) { return Value(4, {low, 0, 0, 0}); }
+const ValueImage Absent;
+ValueImage Dword(unsigned char low) { return Value(4, {low, 0, 0, 0}); }
 
 std::string Begun(int id, const std::string& command, const std::string& changes) {
   return "{\"id\": " + std::to_string(id) +
@@ -42,7 +42,7 @@ TEST(JournalReader, Values) {
   const struct {
     const char* Image;
     bool Ok;
-    JournalValue Value;
+    ValueImage Value;
     const char* Shown;
   } cases[] = {
       {"null", true, Absent, "absent"},
@@ -63,7 +63,7 @@ TEST(JournalReader, Values) {
       {R"("10000000")", false, Absent, "?"},
   };
   for (const auto& c : cases) {
-    JournalValue value;
+    ValueImage value;
     Json image = Json::parse(c.Image);
     EXPECT_EQ(ParseJournalValue(image, &value), c.Ok) << c.Image;
     if (c.Ok) {
@@ -152,10 +152,10 @@ TEST(JournalReader, NothingToUndo) {
 }
 
 TEST(JournalReader, UndoOfAValue) {
-  const JournalValue name = Value(1, {'C', 'O', 'M', '5', 0});
+  const ValueImage name = Value(1, {'C', 'O', 'M', '5', 0});
   const struct {
     const char* Name;
-    JournalValue Current, Before, After;
+    ValueImage Current, Before, After;
     bool Force;
     UndoStep Step;
   } cases[] = {
@@ -169,7 +169,7 @@ TEST(JournalReader, UndoOfAValue) {
       {"same bytes, other type", Value(3, {2, 0, 0, 0}), Dword(16), Dword(2), false, UNDO_CONFLICT},
   };
   for (const auto& c : cases) {
-    JournalValue write;
+    ValueImage write;
     EXPECT_EQ(PlanValueUndo(c.Current, c.Before, c.After, c.Force, &write), c.Step) << c.Name;
     if (c.Step == UNDO_WRITE) {
       EXPECT_TRUE(write == c.Before) << c.Name;
@@ -179,10 +179,10 @@ TEST(JournalReader, UndoOfAValue) {
 
 TEST(JournalReader, UndoOfComDbBitByBit) {
   // The set took COM5 (byte 0 bit 4) and gave up COM7 (bit 6).
-  const JournalValue before = Value(3, {0x41, 0, 0, 0}), after = Value(3, {0x11, 0, 0, 0});
+  const ValueImage before = Value(3, {0x41, 0, 0, 0}), after = Value(3, {0x11, 0, 0, 0});
   const struct {
     const char* Name;
-    JournalValue Current, Before, After;
+    ValueImage Current, Before, After;
     bool Force;
     UndoStep Step;
     std::vector<unsigned char> Written;
@@ -245,7 +245,7 @@ TEST(JournalReader, UndoOfComDbBitByBit) {
        {0x00, 0x01}},
   };
   for (const auto& c : cases) {
-    JournalValue write;
+    ValueImage write;
     EXPECT_EQ(PlanComDbUndo(c.Current, c.Before, c.After, c.Force, &write), c.Step) << c.Name;
     EXPECT_TRUE(write.Present) << c.Name;
     EXPECT_EQ(write.Data, c.Written) << c.Name;
