@@ -26,6 +26,7 @@ Json JsonValue(const SettingSpec& definition, const SettingValue& value) {
   if (!value.Known) return nullptr;
   switch (definition.Kind) {
     case SETTING_NUMBER:
+    case SETTING_TRANSFER_SIZE:
       return value.Number;
     case SETTING_OPTION:
     case SETTING_SERIAL_ENUMERATOR:

@@ -36,6 +36,7 @@ bool SettingText(const SettingSpec& definition, const Json& value, std::string* 
       *text = std::to_string(value.get<uint64_t>());
       return true;
     case SETTING_NUMBER:
+    case SETTING_TRANSFER_SIZE:
       *expected = "a whole number";
       if (!value.is_number_unsigned() && !value.is_number_integer()) return false;
       if (value.is_number_integer() && value.get<int64_t>() < 0) {

@@ -14,6 +14,8 @@ namespace {
 constexpr NumberFieldRange WriteBufferSizeRange = {1, 4096};
 constexpr NumberFieldRange WriteBufferThresholdRange = {1, 20};
 constexpr NumberFieldRange WriteLatencyRange = {1, 16};
+constexpr NumberFieldRange TransferSizeRange = {TRANSFER_SIZE_UNIT, 64 * TRANSFER_SIZE_UNIT};
+constexpr NumberFieldRange IdleTimeoutRange = {1000, 3600000};
 constexpr OptionBit NoBit = {0, 0};
 
 SettingSpec Number(const char* name, DriverValueId value, uint32_t DeviceRecord::*field,
@@ -23,6 +25,11 @@ SettingSpec Number(const char* name, DriverValueId value, uint32_t DeviceRecord:
 
 SettingSpec Option(const char* name, OptionBit bit) {
   return {name, SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, bit, 0, ""};
+}
+
+SettingSpec TransferSize(const char* name, int byte) {
+  return {name, SETTING_TRANSFER_SIZE, VALUE_CONFIG_DATA, nullptr, TransferSizeRange, 0, NoBit,
+          byte, "bytes"};
 }
 
 SettingSpec Alias(const char* name, int entry) {
@@ -62,6 +69,11 @@ const SettingSpec Settings[SETTING_COUNT] = {
            KNOWN_WRITE_BUFFER_THRESHOLD, ""),
     Number("writeLatency", VALUE_WRITE_LATENCY, &DeviceRecord::WriteLatency, WriteLatencyRange,
            KNOWN_WRITE_LATENCY, "ms"),
+    TransferSize("usbTransferSizeIn", TRANSFER_SIZE_IN_BYTE),
+    TransferSize("usbTransferSizeOut", TRANSFER_SIZE_OUT_BYTE),
+    Option("selectiveSuspend", SelectiveSuspend),
+    Number("selectiveSuspendIdleTimeout", VALUE_SS_IDLE_TIMEOUT, &DeviceRecord::SSIdleTimeout,
+           IdleTimeoutRange, KNOWN_SS_IDLE_TIMEOUT, "ms"),
     {"baudAliases", SETTING_ALIAS_TABLE, VALUE_CONFIG_DATA, nullptr, {0, 0}, 0, NoBit, 0, ""},
     Alias("baudAlias.300", 1),
     Alias("baudAlias.600", 2),
@@ -94,7 +106,7 @@ std::string SettingsHelpText() {
   std::string aliases;
   for (const SettingSpec& definition : Settings) {
     std::string item = definition.Name;
-    if (definition.Kind == SETTING_NUMBER) {
+    if (definition.Kind == SETTING_NUMBER || definition.Kind == SETTING_TRANSFER_SIZE) {
       item += " (" + std::to_string(definition.Range.Min) + "-" +
               std::to_string(definition.Range.Max) +
               (*definition.Unit ? std::string(" ") + definition.Unit : std::string()) + ")";
@@ -127,20 +139,31 @@ static AliasTableChoice AliasTableOf(const unsigned char* configData) {
   return ALIASES_CUSTOM;
 }
 
+// Whether the ConfigData the registry holds reaches that byte: a shorter
+// value stores nothing beyond its end, and what is not stored is missing,
+// not zero (an alias of zero would read as 3,000,000 baud).
+static bool StoredUpTo(const DeviceRecord& record, size_t end) {
+  return ConfigDataKnown(record) && (record.ConfigDataStored == 0 || end <= record.ConfigDataStored);
+}
+
 SettingValue CurrentValue(const SettingSpec& definition, const DeviceRecord& record) {
   switch (definition.Kind) {
     case SETTING_NUMBER:
       return {(record.KnownSettings & definition.Known) != 0, record.*definition.Field};
     case SETTING_OPTION:
-      return {ConfigDataKnown(record), GetOptionBit(record.ConfigData, definition.Bit) ? 1u : 0u};
+      return {StoredUpTo(record, (size_t)definition.Bit.Byte + 1),
+              GetOptionBit(record.ConfigData, definition.Bit) ? 1u : 0u};
     case SETTING_SERIAL_ENUMERATOR:
       return {(record.KnownSettings & (READ_UPPER_FILTERS | KNOWN_UPPER_FILTERS)) != 0,
               IsSerialEnumeratorOn(record.UpperFilters) ? 1u : 0u};
     case SETTING_ALIAS_TABLE:
-      return {ConfigDataKnown(record), (uint32_t)AliasTableOf(record.ConfigData)};
+      return {StoredUpTo(record, CONFIG_DATA_SIZE), (uint32_t)AliasTableOf(record.ConfigData)};
+    case SETTING_TRANSFER_SIZE:
+      return {StoredUpTo(record, (size_t)definition.Entry + 1),
+              ((uint32_t)record.ConfigData[definition.Entry] + 1) * TRANSFER_SIZE_UNIT};
     case SETTING_ALIAS_ENTRY:
       // Bits 17 to 31 carry nothing: an entry compares as it would be written.
-      return {ConfigDataKnown(record),
+      return {StoredUpTo(record, (size_t)definition.Entry * 4 + 4),
               EncodeDivisor(DecodeDivisor(GetConfigEntry(record.ConfigData, definition.Entry)))};
   }
   return {false, 0};
@@ -231,6 +254,17 @@ bool ParseSettingValue(const SettingSpec& definition, const std::string& text, S
       value->Number = (uint32_t)n;
       return true;
     }
+    case SETTING_TRANSFER_SIZE: {
+      uint64_t n;
+      if (!ParseWholeNumber(text, &n) || n < definition.Range.Min || n > definition.Range.Max ||
+          n % TRANSFER_SIZE_UNIT) {
+        *reason = "takes " + std::to_string(definition.Range.Min) + " to " +
+                  std::to_string(definition.Range.Max) + " bytes, a multiple of 64";
+        return false;
+      }
+      value->Number = (uint32_t)n;
+      return true;
+    }
     case SETTING_OPTION:
     case SETTING_SERIAL_ENUMERATOR:
       if (ParseOnOff(text, &value->Number)) return true;
@@ -281,6 +315,10 @@ void ApplySetting(const SettingSpec& definition, const SettingValue& value, Devi
       SetConfigEntry(record->ConfigData, definition.Entry, value.Number);
       record->KnownSettings |= KNOWN_CONFIG_DATA;
       return;
+    case SETTING_TRANSFER_SIZE:
+      record->ConfigData[definition.Entry] = (unsigned char)(value.Number / TRANSFER_SIZE_UNIT - 1);
+      record->KnownSettings |= KNOWN_CONFIG_DATA;
+      return;
   }
 }
 
@@ -317,6 +355,7 @@ std::string FormatSettingValue(const SettingSpec& definition, const SettingValue
   if (!value.Known) return "missing";
   switch (definition.Kind) {
     case SETTING_NUMBER:
+    case SETTING_TRANSFER_SIZE:
       return std::to_string(value.Number);
     case SETTING_OPTION:
     case SETTING_SERIAL_ENUMERATOR:

@@ -17,7 +17,8 @@ enum SettingKind {
   SETTING_OPTION,             // a bit of ConfigData
   SETTING_SERIAL_ENUMERATOR,  // UpperFilters "serenum"
   SETTING_ALIAS_TABLE,        // ConfigData bytes 4 to 63: a built-in table
-  SETTING_ALIAS_ENTRY         // one alias entry of ConfigData
+  SETTING_ALIAS_ENTRY,        // one alias entry of ConfigData
+  SETTING_TRANSFER_SIZE       // a ConfigData byte n holding (n + 1) * 64 bytes
 };
 
 struct SettingSpec {
@@ -28,14 +29,14 @@ struct SettingSpec {
   NumberFieldRange Range;         // SETTING_NUMBER
   uint32_t Known;                 // SETTING_NUMBER: its KnownSetting bit
   OptionBit Bit;                  // SETTING_OPTION
-  int Entry;                      // SETTING_ALIAS_ENTRY: ConfigData entry
+  int Entry;  // SETTING_ALIAS_ENTRY: ConfigData entry; SETTING_TRANSFER_SIZE: its byte
   const char* Unit;               // SETTING_NUMBER: "ms", or "" for a count of bytes
 };
 
 // An alias entry's setting is this prefix and the standard rate: baudAlias.9600.
 constexpr char AliasSettingPrefix[] = "baudAlias.";
 
-enum { SETTING_COUNT = 29 };
+enum { SETTING_COUNT = 33 };
 extern const SettingSpec Settings[SETTING_COUNT];
 
 // The settings as `set --help` lists them, from the table: each name with

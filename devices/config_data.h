@@ -17,6 +17,10 @@ constexpr OptionBit EventOnSurpriseRemoval = {0, 0x20};
 constexpr OptionBit SetRtsOnClose = {0, 0x08};
 constexpr OptionBit DisableModemCtrlAtStartup = {1, 0x02};
 constexpr OptionBit BufferedWritesEnabled = {1, 0x04};
+constexpr OptionBit SelectiveSuspend = {1, 0x10};
+
+// Bytes 2 and 3: the USB transfer sizes, n meaning (n + 1) * 64 bytes.
+enum { TRANSFER_SIZE_IN_BYTE = 2, TRANSFER_SIZE_OUT_BYTE = 3, TRANSFER_SIZE_UNIT = 64 };
 
 enum {
   CONFIG_ENTRY_COUNT = 16,

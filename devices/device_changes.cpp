@@ -79,6 +79,10 @@ static ValueImage MergeConfigData(const DeviceRecord* read, const DeviceRecord* 
   unsigned char changed[CONFIG_DATA_SIZE] = {};
   uint32_t changedBits = GetConfigEntry(read->ConfigData, OPTIONS_ENTRY) ^
                          GetConfigEntry(wanted->ConfigData, OPTIONS_ENTRY);
+  // The transfer sizes (bytes 2 and 3) are numbers: a changed one is taken
+  // whole, never merged bit by bit into sizes nobody asked for.
+  for (int byte : {TRANSFER_SIZE_IN_BYTE, TRANSFER_SIZE_OUT_BYTE})
+    if (changedBits & (0xFFu << (8 * byte))) changedBits |= 0xFFu << (8 * byte);
   uint32_t options = (GetConfigEntry(merged, OPTIONS_ENTRY) & ~changedBits) |
                      (GetConfigEntry(wanted->ConfigData, OPTIONS_ENTRY) & changedBits);
   SetConfigEntry(merged, OPTIONS_ENTRY, options);
@@ -99,7 +103,7 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
   static const DriverValueId numbers[] = {
       VALUE_MIN_READ_TIMEOUT,  VALUE_MIN_WRITE_TIMEOUT,      VALUE_POLLING_PERIOD,
       VALUE_LATENCY_TIMER,     VALUE_WRITE_BUFFER_SIZE,      VALUE_WRITE_BUFFER_THRESHOLD,
-      VALUE_WRITE_LATENCY};
+      VALUE_WRITE_LATENCY,     VALUE_SS_IDLE_TIMEOUT};
   bool configChanged = (wanted->KnownSettings & KNOWN_CONFIG_DATA) &&
                        (!(read->KnownSettings & KNOWN_CONFIG_DATA) ||
                         memcmp(read->ConfigData, wanted->ConfigData, CONFIG_DATA_SIZE) != 0);
@@ -130,7 +134,7 @@ void PlanDeviceChanges(ChangeSet* set, const DeviceRecord* read, const DeviceRec
   };
   // In the table's order: the four numbers, ConfigData, UpperFilters, the
   // buffered-write values.
-  for (int index = 0; index <= VALUE_WRITE_LATENCY; ++index) {
+  for (int index = 0; index <= VALUE_SS_IDLE_TIMEOUT; ++index) {
     DriverValueId value = (DriverValueId)index;
     if (value == VALUE_CONFIG_DATA) {
       if (!configChanged) continue;

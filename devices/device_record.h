@@ -27,7 +27,8 @@ enum KnownSetting : uint32_t {
   KNOWN_WRITE_BUFFER_SIZE = 0x80,
   KNOWN_WRITE_BUFFER_THRESHOLD = 0x100,
   KNOWN_WRITE_LATENCY = 0x200,
-  READ_UPPER_FILTERS = 0x400  // UpperFilters was read, ours or another product's
+  READ_UPPER_FILTERS = 0x400,  // UpperFilters was read, ours or another product's
+  KNOWN_SS_IDLE_TIMEOUT = 0x800
 };
 
 // Bits of DeviceRecord::Flags. The same bit means one thing in each
@@ -52,6 +53,7 @@ struct DeviceRecord {
   uint32_t WriteBufferSize;
   uint32_t WriteBufferThreshold;
   uint32_t WriteLatency;
+  uint32_t SSIdleTimeout;  // ms idle before selective suspend; most machines have none
   char SerialNumber[SERIAL_NUMBER_SIZE];
   unsigned char ComDB[COMDB_SIZE];
   uint32_t Flags;

@@ -111,8 +111,8 @@ static void ReadParameterValues(DeviceRecord* record, HKEY key, const Reporter* 
 // The three buffered-write values: each one that is a 4-byte REG_DWORD is
 // taken and known, any other stays unknown.
 static void ReadBufferedWriteValuesFrom(HKEY key, DeviceRecord* record) {
-  for (DriverValueId value :
-       {VALUE_WRITE_BUFFER_SIZE, VALUE_WRITE_BUFFER_THRESHOLD, VALUE_WRITE_LATENCY}) {
+  for (DriverValueId value : {VALUE_WRITE_BUFFER_SIZE, VALUE_WRITE_BUFFER_THRESHOLD,
+                             VALUE_WRITE_LATENCY, VALUE_SS_IDLE_TIMEOUT}) {
     const DriverValue& definition = DriverValues[value];
     if (QueryDeviceValue(key, definition.Name, REG_DWORD, DriverValueField(record, value),
                          definition.Size, nullptr) == ERROR_SUCCESS)
@@ -155,6 +155,7 @@ void CopyDeviceSettings(const DeviceRecord* from, DeviceRecord* to) {
     memcpy(DriverValueField(to, value), DriverValueField(from, value), DriverValues[value].Size);
   memcpy(to->UpperFilters, from->UpperFilters, UPPER_FILTERS_SIZE);
   to->KnownSettings = from->KnownSettings;
+  to->ConfigDataStored = from->ConfigDataStored;
 }
 
 bool ReadDevicePortName(DeviceRecord* record) {

@@ -6,6 +6,11 @@
 #include "comdb/rename.h"
 #include "devices/config_data.h"
 #include "devices/settings_rules.h"
+#include "access/access.h"
+#include "baud/alias_registry.h"
+#include "bufwrite/buffered_writes.h"
+#include "devices/journal.h"
+#include "devices/write_transaction.h"
 #include "platform/writer_lock.h"
 #include "settings_test_support.h"
 
@@ -166,6 +171,100 @@ TEST_F(ReportsAfterTheLockTest, ARefusedRenameIsToldOnceTheLockIsLetGo) {
   EXPECT_EQ(1, probe.Told);
   EXPECT_EQ(0, probe.ToldUnderLock);
   EXPECT_STREQ("COM5", record.PortName);
+}
+
+// Every writer of the window goes through the one transaction: with a
+// journal that cannot be written, its question is asked before the lock is
+// taken, every report is told once the lock is let go, and the lock is free
+// when the writer returns; with a journal, the set is recorded begun and
+// ended.
+struct WriterCase {
+  const char* Name;
+  std::function<void(const Reporter*)> Write;
+};
+
+std::string JournalText() {
+  std::vector<unsigned char> text;
+  HANDLE file = CreateFileA(JournalFilePath().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  char buffer[4096];
+  DWORD read = 0;
+  std::string out;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read) out.append(buffer, read);
+  CloseHandle(file);
+  return out;
+}
+
+class TransactionTest : public RegistryTest {};
+
+TEST_F(TransactionTest, EveryWriterOfTheWindowRecordsAndLetsGoOfTheLock) {
+  const WriterCase cases[] = {
+      {"Apply", [](const Reporter* r) {
+         Inventory.Records[0].LatencyTimer = 3;
+         SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_ON, RELOAD_ALWAYS, true};
+         ChangeSet set;
+         WriteChangedSettings(&Inventory, write, &set, r);
+       }},
+      {"Baud Rate Mapping", [](const Reporter* r) {
+         SetConfigEntry(Inventory.Records[0].ConfigData, 6, 0x4137);
+         WriteConfigData(&Inventory.Records[0], &Inventory.AsRead[0], r);
+       }},
+      {"Buffered Writes", [](const Reporter* r) {
+         SetOptionBit(Inventory.Records[0].ConfigData, BufferedWritesEnabled, true);
+         const char* typed[BUFFERED_WRITE_VALUE_COUNT] = {"2048", "10", "2"};
+         bool rejected[BUFFERED_WRITE_VALUE_COUNT];
+         SaveBufferedWrites(&Inventory.Records[0], &Inventory.AsRead[0], typed, rejected, r);
+       }},
+      {"Rename COM Port", [](const Reporter* r) {
+         RenameDevice(&Inventory.Records[0], 9, THROUGH_REGISTRY, "Rename COM Port", r);
+       }},
+      {"Start-up access", [](const Reporter* r) { SetStartUpAccess(&Inventory, r); }},
+      {"reload", [](const Reporter* r) {
+         ChangeSet set;
+         RunWrite("reload", RELOAD_ALWAYS, &set, r, nullptr);
+       }},
+  };
+  for (const WriterCase& c : cases) {
+    for (bool journal : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (journal ? ", recorded" : ", no journal"));
+      StartOver();
+      AddRegisteredDevice(FtdiDeviceId, SerialA, "COM5");
+      SetBinary(ComNameArbiterKeyPath, "ComDB", std::vector<unsigned char>(32, 0));
+      UseInventory({MakeRecord(FtdiDeviceId, SerialA, "COM5")});
+      ReadDeviceSettings();
+      char folder[MAX_PATH];
+      GetTempPathA(sizeof folder, folder);
+      // A file where the journal's folder should be: it cannot be written.
+      std::string base = std::string(folder) + "portmeld_writers";
+      std::string blocked = base + "_blocked";
+      CloseHandle(CreateFileA(blocked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      SetJournalFolder(journal ? base.c_str() : (blocked + "\\journal").c_str());
+      DeleteFileA(JournalFilePath().c_str());
+      LockProbe probe;
+      Reporter reporter = {ProbeWriterLock, &probe};
+
+      c.Write(&reporter);
+
+      EXPECT_EQ(0, probe.ToldUnderLock);
+      EXPECT_EQ(DWORD(ERROR_SUCCESS), TryWriterLock(nullptr)) << "the lock is let go";
+      if (journal) {
+        std::string text = JournalText();
+        size_t begun = text.find("\"state\": \"begun\"");
+        size_t ended = text.find("\"state\": \"done\"");
+        EXPECT_NE(std::string::npos, begun) << text;
+        EXPECT_NE(std::string::npos, ended) << text;
+        EXPECT_LT(begun, ended) << text;
+        EXPECT_NE(std::string::npos, text.find(std::string("\"command\": \"") + c.Name)) << text;
+        DeleteFileA(JournalFilePath().c_str());
+        RemoveDirectoryA(base.c_str());
+      } else {
+        EXPECT_GE(probe.Told, 1) << "the question whether to write without a record";
+      }
+      DeleteFileA(blocked.c_str());
+      SetJournalFolder(nullptr);
+    }
+  }
 }
 
 }  // namespace

@@ -156,6 +156,46 @@ CASES(Set,
   {"AllOfOneVidPid", nullptr, "set all latencyTimer=2 --vidpid 0403:6010", {0}, "{}",
       {{P6, "LatencyTimer", Dw(2)}}});
 
+// The USB transfer sizes (ConfigData bytes 2 and 3, whole bytes), selective
+// suspend (byte 1 bit 0x10) and its idle time (SSIdleTimeout): each changes
+// its own byte or bit, the neighbours stay.
+Bytes Tuned() {
+  Bytes config = Config(0x08, 0x02);
+  config[2] = config[3] = 63;
+  return config;
+}
+Bytes TunedWith(int byte, unsigned char value) {
+  Bytes config = Tuned();
+  config[byte] = value;
+  return config;
+}
+void UseTuned() { SetBinary(P5, "ConfigData", Tuned()); }
+
+CASES(DriverSettings,
+  {"TransferSizeIn", UseTuned, "set COM5 usbTransferSizeIn=512", {0}, "{}",
+      {{P5, "ConfigData", Bin(TunedWith(2, 7))}}, {"usbTransferSizeIn  4096 -> 512"}},
+  {"TransferSizeOut", UseTuned, "set COM5 usbTransferSizeOut=64", {0}, "{}",
+      {{P5, "ConfigData", Bin(TunedWith(3, 0))}}},
+  {"SelectiveSuspend", UseTuned, "set COM5 selectiveSuspend=on", {0}, "{}",
+      {{P5, "ConfigData", Bin(TunedWith(1, 0x12))}}},
+  {"IdleTimeout", UseTuned, "set COM5 selectiveSuspendIdleTimeout=5000", {0}, "{}",
+      {{P5, "SSIdleTimeout", Dw(5000)}}},
+  {"Show", UseTuned, "show COM5 --json", {0}, R"({"/ports/0/settings/usbTransferSizeIn": 4096,
+      "/ports/0/settings/usbTransferSizeOut": 4096, "/ports/0/settings/selectiveSuspend": false,
+      "/ports/0/settings/selectiveSuspendIdleTimeout": null})"},
+  {"ShowWithoutConfigData", [] { DeleteValue(P5, "ConfigData"); }, "show COM5 --json", {0},
+      R"({"/ports/0/settings/usbTransferSizeIn": null, "/ports/0/settings/selectiveSuspend": null})"},
+  {"CreatedFromTheDriversDefaults", [] { DeleteValue(P5, "ConfigData"); },
+      "set COM5 usbTransferSizeOut=1024", {0}, "{}",
+      {{P5, "ConfigData", Bin([] { Bytes c = Config(0); c[2] = 63; c[3] = 15; return c; }())}}},
+  {"SizeNotAMultipleOf64", nullptr, "set COM5 usbTransferSizeIn=100", {3}, "{}", {},
+      {"usbTransferSizeIn takes 64 to 4096 bytes, a multiple of 64"}},
+  {"SizeZero", nullptr, "set COM5 usbTransferSizeOut=0", {3}},
+  {"SizeTooLarge", nullptr, "set COM5 usbTransferSizeIn=4160", {3}},
+  {"IdleTooShort", nullptr, "set COM5 selectiveSuspendIdleTimeout=999", {3}, "{}", {},
+      {"selectiveSuspendIdleTimeout takes a whole number from 1000 to 3600000"}},
+  {"IdleTooLong", nullptr, "set COM5 selectiveSuspendIdleTimeout=3600001", {3}});
+
 // Every argument is checked before anything is written.
 CASES(SetRefused,
   {"SecondValueOutOfRange", nullptr, "set COM5 latencyTimer=2 pollingPeriod=256", {3}},

@@ -207,6 +207,30 @@ CASES(NoAnswer,
   {"Apply", [] { DenyReading(FtdibusKeyPath); }, PROFILE(R"({"latencyTimer": 2})"), "apply %P --json",
       5, R"({"/changed": false, "/errors/0/error": 5})"});
 
+// --- the USB transfer sizes and selective suspend ---------------------------------------------
+
+#define TUNED R"({"match": {"serial": "FT12AB34A"}, "usbTransferSizeIn": 512, )" \
+              R"("usbTransferSizeOut": 1024, "selectiveSuspend": true, )" \
+              R"("selectiveSuspendIdleTimeout": 5000})"
+
+Bytes TunedConfig() {
+  Bytes config = Config(0, 0x10);
+  config[2] = 7;
+  config[3] = 15;
+  return config;
+}
+
+CASES(DriverSettings,
+  {"AppliedAllFour", nullptr, PROFILE(TUNED), "apply %P", {0}, "{}",
+      {{P5, "ConfigData", Bin(TunedConfig())}, {P5, "SSIdleTimeout", Dw(5000)}}},
+  {"TestedCompliant", [] {
+      SetBinary(P5, "ConfigData", TunedConfig());
+      SetDword(P5, "SSIdleTimeout", 5000);
+    }, PROFILE(TUNED), "test %P --json", {0}, R"({"/compliant": true})"},
+  {"RefusedBeforeAnythingIsWritten",  nullptr,
+      PROFILE(R"({"usbTransferSizeIn": 100, "latencyTimer": 2})"), "apply %P", {3}, "{}", {},
+      {"usbTransferSizeIn"}});
+
 // --- "port": "COMn" ------------------------------------------------------------------------
 
 CASES(Rename,
@@ -366,6 +390,15 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ExportThenTest, ::testing::ValuesIn(std::vect
       SetMultiSz(I5, "UpperFilters", "fltr\0", 6);
     }, "all", "set COM5 serialEnumerator=on", 1,
       R"({"/ports/[COM5]/changes/[serialEnumerator]/to": false})"},
+  {"DriverSettings", [] {
+      Bytes config = Config(0, 0x10);
+      config[2] = 7;
+      config[3] = 15;
+      SetBinary(P5, "ConfigData", config);
+      SetDword(P5, "SSIdleTimeout", 10000);
+    }, "COM5", "set COM5 usbTransferSizeIn=4096 selectiveSuspendIdleTimeout=2000", 1,
+      R"({"/ports/[COM5]/changes/#": 2, "/ports/[COM5]/changes/[usbTransferSizeIn]/to": 512,
+      "/ports/[COM5]/changes/[selectiveSuspendIdleTimeout]/to": 10000})"},
   {"OnePortOnly", nullptr, "COM5", "set COM6 latencyTimer=3", 0, R"({"/changed": false})"},
   {"MachineOption", nullptr, "all", "ignore-serial on", 1,
       R"({"/changes/0/setting": "ignoreSerial", "/changes/0/to": false})"},

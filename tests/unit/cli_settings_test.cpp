@@ -8,6 +8,31 @@
 
 namespace {
 
+// What a ConfigData shorter than 64 bytes does not store is missing, not
+// zero: an entry of zero would read as 3,000,000 baud.
+TEST(CliSettings, EntriesBeyondAShortConfigDataAreMissing) {
+  struct Case {
+    const char* Setting;
+    uint32_t Stored;  // 0: all 64 bytes
+    bool Known;
+  } cases[] = {
+      {"baudAlias.57600", 40, true},   // entry 9: bytes 36 to 39
+      {"baudAlias.115200", 40, false},  // entry 10: bytes 40 to 43
+      {"baudAlias.14400", 0, true},
+      {"baudAliases", 40, false},
+      {"serialPrinter", 1, true},
+      {"disableModemCtrlAtStartup", 1, false},  // byte 1
+  };
+  for (const Case& c : cases) {
+    DeviceRecord record = {};
+    record.KnownSettings = KNOWN_CONFIG_DATA;
+    record.ConfigDataStored = c.Stored;
+    const SettingSpec* definition = FindSetting(c.Setting);
+    ASSERT_NE(definition, nullptr) << c.Setting;
+    EXPECT_EQ(c.Known, CurrentValue(*definition, record).Known) << c.Setting << " " << c.Stored;
+  }
+}
+
 TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
   struct Case {
     const char* Setting;
@@ -15,6 +40,14 @@ TEST(CliSettings, ValuesAreAcceptedOrRefusedByTheirRules) {
     bool Accepted;
     uint32_t Number;
   } cases[] = {
+      {"usbTransferSizeIn", "64", true, 64},
+      {"usbTransferSizeOut", "4096", true, 4096},
+      {"usbTransferSizeIn", "4160", false, 0},
+      {"usbTransferSizeIn", "100", false, 0},
+      {"usbTransferSizeIn", "0", false, 0},
+      {"selectiveSuspendIdleTimeout", "1000", true, 1000},
+      {"selectiveSuspendIdleTimeout", "999", false, 0},
+      {"selectiveSuspendIdleTimeout", "3600001", false, 0},
       {"latencyTimer", "1", true, 1},
       {"latencyTimer", "255", true, 255},
       {"latencyTimer", "0", false, 0},
@@ -70,10 +103,11 @@ TEST(CliSettings, ApplyingAValueMakesItKnownAndCurrent) {
     memset(&record, 0, sizeof record);
     EXPECT_FALSE(CurrentValue(definition, record).Known);
     EXPECT_EQ("missing", FormatSettingValue(definition, CurrentValue(definition, record)));
-    const char* text = definition.Kind == SETTING_NUMBER        ? "16"
-                       : definition.Kind == SETTING_ALIAS_TABLE ? "tarnlink"
-                       : definition.Kind == SETTING_ALIAS_ENTRY ? "9700"
-                                                                : "on";
+    std::string text = definition.Kind == SETTING_NUMBER ? std::to_string(definition.Range.Max)
+                       : definition.Kind == SETTING_TRANSFER_SIZE ? "512"
+                       : definition.Kind == SETTING_ALIAS_TABLE   ? "tarnlink"
+                       : definition.Kind == SETTING_ALIAS_ENTRY   ? "9700"
+                                                                  : "on";
     SettingValue wanted;
     std::string reason;
     ASSERT_TRUE(ParseSettingValue(definition, text, &wanted, &reason)) << reason;
