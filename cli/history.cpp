@@ -63,6 +63,10 @@ std::string ChangeLine(const Json& change) {
   if (action == "remove-device") return "  " + Owner(change) + "  device removed";
   if (action == "reload-driver") return "  driver reloaded";
   if (!action.empty()) return "  " + Owner(change) + "  " + action;
+  if (IsSecurityChange(change))
+    return "  " + Owner(change) + "  owner and access list  " +
+           ShownJournalValue(change.value("before", Json())) + " -> " +
+           ShownJournalValue(change.value("after", Json()));
   return "  " + Owner(change) + "  " + Text(change, "value") + "  " +
          ShownJournalValue(change.value("before", Json())) + " -> " +
          ShownJournalValue(change.value("after", Json()));

@@ -88,6 +88,16 @@ const MergeCase MergeCases[] = {
        EXPECT_TRUE(ReadValue(DeviceKey(FtdiDeviceId, SerialA), "UpperFilters", &filters));
        EXPECT_EQ(Bytes(SerenumUpperFilters, UPPER_FILTERS_SIZE), filters);
      }},
+    {"transfer sizes, suspend and its idle time set outside beside an option bit",
+     [](DeviceRecord* r) { SetOptionBit(r->ConfigData, SetRtsOnClose, true); },
+     [](const std::string& p) {
+       SetStoredEntry(p, OPTIONS_ENTRY, 0x0F071000);  // sizes 512 and 1024, suspend on
+       SetDword(p, "SSIdleTimeout", 5000);
+     },
+     [](const std::string& p) {
+       EXPECT_EQ(0x0F071008u, StoredEntry(p, OPTIONS_ENTRY));
+       EXPECT_EQ(5000u, ReadDword(p, "SSIdleTimeout"));
+     }},
     {"a value deleted outside that the user did not change stays deleted",
      [](DeviceRecord* r) { r->LatencyTimer = 3; },
      [](const std::string& p) { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, p.c_str(), "MinWriteTimeout"); },
