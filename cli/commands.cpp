@@ -107,7 +107,7 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
                               : attached   ? "attached"
                                            : "not attached"));
     for (const SettingSpec& definition : Settings)
-      outcome->Lines.push_back("  " + Pad(definition.Name, 27) +
+      outcome->Lines.push_back("  " + Pad(definition.Name, 29) +
                                FormatSettingValue(definition, CurrentValue(definition, record)));
   }
   return Finish(outcome);
