@@ -20,7 +20,6 @@
 #include "comdb/rename.h"
 #include "devices/change_set.h"
 #include "devices/write_transaction.h"
-#include "platform/writer_lock.h"
 #include "configfile/config_codec.h"
 #include "configfile/config_file.h"
 #include "devices/device_keys.h"
@@ -544,7 +543,7 @@ int RunCommand(const CommandLine& line) {
   outcome.CheckOnly = line.Check;
   const CommandSpec* command = FindCommand(line.Command);
   if (!command) return Refuse(&outcome, EXIT_BAD_INPUT, "unknown command '" + line.Command + "'");
-  SetWriterLockWait((DWORD)(line.WaitSeconds * 1000));
+  SetWriteWait((unsigned long)(line.WaitSeconds * 1000));
   if (CommandWrites(*command, line) && !IsAdministrator())
     return Refuse(&outcome, EXIT_NOT_ALLOWED,
                   "'" + line.Command +

@@ -233,6 +233,8 @@ void Commit(ChangeSet* set, ReloadRequest reload, const Reporter* held) {
 
 }  // namespace
 
+void SetWriteWait(unsigned long milliseconds) { SetWriterLockWait((DWORD)milliseconds); }
+
 WriteOutcome RunWrite(const WriteRequest& request, ChangeSet* set, const Reporter* reporter) {
   set->Command = request.Command ? request.Command : "";
   // Whatever may need the user is settled before the lock.

@@ -66,5 +66,9 @@ WriteOutcome RunWrite(const char* command, ReloadRequest reload, ChangeSet* set,
   return RunWrite(request, set, reporter);
 }
 
+// How long a write waits for another writer to let go of the lock: the
+// window's 10 s unless the program says otherwise (portmeld --wait).
+void SetWriteWait(unsigned long milliseconds);
+
 // The text both programs give when the journal failed under the lock.
 extern const char JournalFailedText[];

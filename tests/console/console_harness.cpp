@@ -418,3 +418,8 @@ ProgramRun RunConsoleCase(const ConsoleCase& c) {
   }
   return run;
 }
+
+void ClearJournal() {
+  DeleteFileA("C:\\ProgramData\\Portmeld\\changes.jsonl");
+  DeleteFileA("C:\\ProgramData\\Portmeld\\changes.1.jsonl");
+}

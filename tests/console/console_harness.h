@@ -100,6 +100,23 @@ class OnBench : public Base {
   void TearDown() override { CleanBench(); }
 };
 
+// The change journal's files removed.
+void ClearJournal();
+
+// A test on the bench with an empty change journal.
+class OnJournalBench : public OnBench<::testing::Test> {
+ protected:
+  void SetUp() override {
+    OnBench::SetUp();
+    ClearJournal();
+    Bench();
+  }
+  void TearDown() override {
+    ClearJournal();
+    OnBench::TearDown();
+  }
+};
+
 // How many lines of the text start with `start`.
 int CountLines(const std::string& text, const std::string& start);
 

@@ -67,12 +67,6 @@ void WriteText(const std::string& path, const std::string& text) {
   ASSERT_TRUE(WriteBytes(path, Bytes(text.begin(), text.end()))) << path;
 }
 
-void ClearJournal() {
-  DeleteFileA(JournalPath.c_str());
-  DeleteFileA(RotatedPath.c_str());
-  RemoveDirectoryA(JournalPath.c_str());
-}
-
 // Lets Everyone change the file: under Wine its mode becomes 0666.
 void OpenToEveryone(const std::string& path) {
   PSECURITY_DESCRIPTOR sd = nullptr;
@@ -129,18 +123,7 @@ void ExpectRecorded(const nlohmann::json& set, const Snapshot& before, const Sna
   EXPECT_EQ(recorded, changed);
 }
 
-class Journal : public OnBench<::testing::Test> {
- protected:
-  void SetUp() override {
-    OnBench::SetUp();
-    ClearJournal();
-    Bench();
-  }
-  void TearDown() override {
-    ClearJournal();
-    OnBench::TearDown();
-  }
-};
+class Journal : public OnJournalBench {};
 
 struct Case {
   const char* Name;

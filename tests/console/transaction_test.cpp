@@ -12,13 +12,6 @@
 
 namespace {
 
-const char JournalPath[] = "C:\\ProgramData\\Portmeld\\changes.jsonl";
-
-void ClearJournal() {
-  DeleteFileA(JournalPath);
-  DeleteFileA("C:\\ProgramData\\Portmeld\\changes.1.jsonl");
-}
-
 std::string PortName(const std::string& parameters) {
   Bytes data;
   DWORD type = 0;
@@ -41,18 +34,7 @@ bool Reserved(int number) {
   return byte < data.size() && (data[byte] >> ((number - 1) % 8)) & 1;
 }
 
-class Transaction : public OnBench<::testing::Test> {
- protected:
-  void SetUp() override {
-    OnBench::SetUp();
-    ClearJournal();
-    Bench();
-  }
-  void TearDown() override {
-    ClearJournal();
-    OnBench::TearDown();
-  }
-};
+class Transaction : public OnJournalBench {};
 
 // A step of a case: a command line, or a change another program makes
 // directly.
