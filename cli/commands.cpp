@@ -134,8 +134,6 @@ int ChangePorts(const CommandLine& line, Outcome* outcome, ChangeFn change,
   std::string reason;
   WritePorts(&machine, &writes, line, false, outcome, &reason);
   for (PortChange& port : ports) outcome->Document["ports"].push_back(port.Port);
-  AfterWrites(line, ChangedDeviceKeys(machine, outcome->Document["ports"]), outcome->JournalId,
-              outcome);
   return Finish(outcome);
 }
 

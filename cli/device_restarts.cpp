@@ -102,20 +102,18 @@ std::vector<std::string> ChangedDeviceKeys(const Machine& machine, const Json& p
   return keys;
 }
 
-void AfterWrites(const CommandLine& line, const std::vector<std::string>& deviceKeys,
-                 uint64_t journalId, Outcome* outcome) {
-  RestartMode mode = RestartModeOf(line);
-  if (mode == RESTART_NONE || line.Check || !outcome->Changed) return;
-  // The driver's reload is part of the write's transaction.
-  if (mode == RESTART_DRIVER) return;
+// The attached devices among those named, restarted; false (with the
+// error) when which are attached cannot be known.
+static bool RestartNamedDevices(const std::vector<std::string>& deviceKeys, bool force,
+                                Outcome* outcome, std::vector<JournalRestartEntry>* entries) {
   Machine machine;
-  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return;
+  if (!LoadMachine(&machine, READ_PORT_NAMES, outcome)) return false;
   if (!machine.AttachedKnown) {
     AddError(outcome,
              "the settings were written, but FTD2XX.dll is missing: which adapters are attached "
              "cannot be known, none was restarted (re-plug them)",
              "", "", "", "", ERROR_MOD_NOT_FOUND);
-    return;
+    return false;
   }
   std::vector<uint32_t> indexes;
   for (uint32_t i = 0; i < machine.Registered.count; ++i) {
@@ -124,7 +122,30 @@ void AfterWrites(const CommandLine& line, const std::vector<std::string>& device
     if (std::find(deviceKeys.begin(), deviceKeys.end(), DeviceKeyName(record)) != deviceKeys.end())
       indexes.push_back(i);
   }
-  std::vector<JournalRestartEntry> entries = RestartPorts(machine, indexes, false, outcome);
+  *entries = RestartPorts(machine, indexes, force, outcome);
+  return true;
+}
+
+void RestartWrittenDevices(void* context, ChangeSet* set) {
+  RestartAfterWrite* after = static_cast<RestartAfterWrite*>(context);
+  std::vector<std::string> written;  // the devices' key names
+  for (const ValueChange& change : set->Changes) {
+    size_t bus = change.Key.find("FTDIBUS\\");
+    if (change.Written && bus != std::string::npos)
+      written.push_back(change.Key.substr(bus + 8, change.Key.find('\\', bus + 8) - bus - 8));
+  }
+  try {
+    RestartNamedDevices(written, false, after->Result, &set->Restarts);
+  } catch (...) {  // the core is built without exceptions: none may reach it
+  }
+}
+
+void AfterWrites(const CommandLine& line, const std::vector<std::string>& deviceKeys,
+                 uint64_t journalId, Outcome* outcome) {
+  // A driver reload is part of the write's transaction.
+  if (RestartModeOf(line) != RESTART_DEVICE || line.Check || !outcome->Changed) return;
+  std::vector<JournalRestartEntry> entries;
+  if (!RestartNamedDevices(deviceKeys, false, outcome, &entries)) return;
   DWORD rc = JournalRestart(journalId, entries);
   if (rc != ERROR_SUCCESS)
     AddError(outcome, "the restarts could not be recorded in the change journal", "", "", "",

@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/machine.h"
+#include "devices/change_set.h"
 #include "devices/journal_lines.h"
 
 // The text Windows' answer "needs a replug or a restart" is said with.
@@ -33,10 +34,20 @@ std::vector<JournalRestartEntry> RestartPorts(const Machine& machine,
 enum RestartMode { RESTART_DRIVER, RESTART_DEVICE, RESTART_NONE };
 RestartMode RestartModeOf(const CommandLine& line);
 
-// After a command wrote the devices named by their FTDIBUS key names as
-// change set journalId: the driver reloaded once, or each of those devices
-// that is attached restarted (and the restarts added to the set), or
-// nothing, as the command line asks.
+// What a writing command's --restart device does inside its write, after
+// the values are written and before the set's end line: each attached
+// device the set wrote to restarted, the results in set->Restarts (for the
+// end line) and in the outcome. The context is a RestartAfterWrite.
+struct RestartAfterWrite {
+  const CommandLine* Line;
+  Outcome* Result;
+};
+void RestartWrittenDevices(void* context, ChangeSet* set);
+
+// After watch wrote the devices named by their FTDIBUS key names as change
+// set journalId, and let go of the lock: each of those devices that is
+// attached restarted and the restarts added to the set by a line of their
+// own, when the command line asks for device restarts.
 void AfterWrites(const CommandLine& line, const std::vector<std::string>& deviceKeys,
                  uint64_t journalId, Outcome* outcome);
 // The FTDIBUS key names of the ports in the document that have changes.

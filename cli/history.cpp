@@ -159,13 +159,6 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
     outcome->Lines.push_back("  nothing to put back");
   if (set.JournalId) outcome->Document["id"] = set.JournalId;
   RenderReload(set, outcome);
-  std::vector<std::string> written;  // the devices' key names
-  for (const ValueChange& change : set.Changes) {
-    size_t bus = change.Key.find("FTDIBUS\\");
-    if (change.Written && bus != std::string::npos)
-      written.push_back(change.Key.substr(bus + 8, change.Key.find('\\', bus + 8) - bus - 8));
-  }
-  AfterWrites(line, written, set.JournalId, outcome);
   return Finish(outcome);
 }
 
@@ -240,7 +233,10 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
 }
 
 int RunUndo(const CommandLine& line, Outcome* outcome) {
-  UndoRequest request = {0, line.Force, line.Check, ReloadOf(line)};
+  RestartAfterWrite restart = {&line, outcome};
+  UndoRequest request = {0, line.Force, line.Check, ReloadOf(line),
+                         RestartModeOf(line) == RESTART_DEVICE ? RestartWrittenDevices : nullptr,
+                         &restart};
   if (!line.ChangeId.empty() && !ParseId(line.ChangeId, &request.Id))
     return Refuse(outcome, EXIT_BAD_INPUT,
                   "undo takes the number of a change set (portmeld history lists them), not '" +

@@ -233,10 +233,13 @@ int WritePorts(Machine* machine, PortWrites* writes, const CommandLine& line, bo
   ChangeSet set;
   if (!outcome->CheckOnly) {
     Reporter reporter = OutcomeReporter(outcome);
-    RunWrite(line.Text.c_str(), ReloadOf(line), &set, &reporter,
-             [&](ChangeSet* changes, const Reporter* held) {
-               return PlanPortWrites(&planned, changes, held);
-             });
+    RestartAfterWrite restart = {&line, outcome};
+    RunWrite(
+        line.Text.c_str(), ReloadOf(line), &set, &reporter,
+        [&](ChangeSet* changes, const Reporter* held) {
+          return PlanPortWrites(&planned, changes, held);
+        },
+        RestartModeOf(line) == RESTART_DEVICE ? RestartWrittenDevices : nullptr, &restart);
     if (set.Withheld) {
       for (PortChange& port : ports) port.ComNumber = 0;
       for (std::vector<Change>& changes : planned.Differences) changes.clear();

@@ -168,11 +168,7 @@ int RunProfile(const CommandLine& line, Outcome* outcome, bool testOnly) {
   if (testOnly) outcome->CheckOnly = true;
   bool write = !outcome->CheckOnly;
   Enforce(&machine, profile, line, outcome);
-  if (write) {
-    outcome->Document["compliant"] = !outcome->Failed;
-    AfterWrites(line, ChangedDeviceKeys(machine, outcome->Document["ports"]), outcome->JournalId,
-                outcome);
-  }
+  if (write) outcome->Document["compliant"] = !outcome->Failed;
   return Finish(outcome);
 }
 

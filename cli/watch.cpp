@@ -220,7 +220,9 @@ void ApplyPass(Watch* watch, const std::set<std::string>* devices) {
   }
   CommandLine writing = *watch->Line;
   writing.Text = watch->Command;
-  writing.Restart = watch->Restart;
+  // A driver reload is the write's own; device restarts come after the
+  // lock is let go, a hundred of them must not hold other writers.
+  writing.Restart = watch->Restart == "device" ? "none" : watch->Restart;
   Enforce(&machine, profile, writing, &outcome, &only);
 
   for (const Json& change : outcome.Document["changes"])  // the machine-wide option

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "devices/device_record.h"
+#include "devices/journal_lines.h"
 #include "devices/value_image.h"
 #include "platform/report.h"
 
@@ -89,6 +90,8 @@ struct ChangeSet {
   ReloadResult Reload = RELOAD_NOT_ASKED;
   unsigned long ReloadStatus = 0;  // FT_STATUS of a failed reload
   std::string ReloadFailure;       // why it failed, as the journal and the console say it
+  // The devices restarted after the writes, instead of a driver reload.
+  std::vector<JournalRestartEntry> Restarts;
 };
 
 // The value as the registry holds it now. ERROR_SUCCESS also for an absent

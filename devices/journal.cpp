@@ -276,7 +276,7 @@ DWORD JournalEnd(const ChangeSet* set) {
   HANDLE file = OpenJournal(JournalFilePath(), &error);
   if (file == INVALID_HANDLE_VALUE) return error;
   error = AppendLine(file, FormatEndLine(set->JournalId, failed, set->Reload != RELOAD_NOT_ASKED,
-                                         set->ReloadFailure));
+                                         set->ReloadFailure, set->Restarts));
   CloseHandle(file);
   return error;
 }

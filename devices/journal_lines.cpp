@@ -122,8 +122,18 @@ std::string FormatBegunLine(uint64_t id, const std::string& time, const std::str
   return line + "]}\n";
 }
 
+static std::string RestartList(const std::vector<JournalRestartEntry>& restarts) {
+  std::string list = "[";
+  for (size_t i = 0; i < restarts.size(); ++i)
+    list += std::string(i ? ", " : "") + "{\"port\": " + JsonString(restarts[i].Port) +
+            ", \"serial\": " + JsonString(restarts[i].Serial) +
+            ", \"result\": " + JsonString(restarts[i].Result) + "}";
+  return list + "]";
+}
+
 std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
-                          bool reloadAsked, const std::string& reloadFailure) {
+                          bool reloadAsked, const std::string& reloadFailure,
+                          const std::vector<JournalRestartEntry>& restarts) {
   std::string line = "{\"id\": " + std::to_string(id);
   if (failed.empty()) {
     line += ", \"state\": \"done\"";
@@ -139,16 +149,12 @@ std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed
     line += reloadFailure.empty()
                 ? std::string(", \"reload\": \"done\"")
                 : ", \"reload\": {\"failed\": " + JsonString(reloadFailure) + "}";
+  if (!restarts.empty()) line += ", \"restart\": " + RestartList(restarts);
   return line + "}\n";
 }
 
 std::string FormatRestartLine(uint64_t id, const std::vector<JournalRestartEntry>& restarts) {
-  std::string line = "{\"id\": " + std::to_string(id) + ", \"restart\": [";
-  for (size_t i = 0; i < restarts.size(); ++i)
-    line += std::string(i ? ", " : "") + "{\"port\": " + JsonString(restarts[i].Port) +
-            ", \"serial\": " + JsonString(restarts[i].Serial) +
-            ", \"result\": " + JsonString(restarts[i].Result) + "}";
-  return line + "]}\n";
+  return "{\"id\": " + std::to_string(id) + ", \"restart\": " + RestartList(restarts) + "}\n";
 }
 
 uint64_t LineId(const char* line, size_t size) {

@@ -63,16 +63,19 @@ std::string JournalTime(int year, int month, int day, int hour, int minute, int 
 std::string FormatBegunLine(uint64_t id, const std::string& time, const std::string& user,
                             const std::string& program, const std::string& command,
                             const std::vector<JournalEntry>& entries);
-// reload: "" when no reload was asked, else "done" or the reason it failed,
-// written as "reload": "done" or "reload": {"failed": reason}.
-std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
-                          bool reloadAsked = false, const std::string& reloadFailure = "");
-
 // A device the set's values were written to, restarted afterwards; Result
 // is "restarted", "restart-pending" or "failed". Texts are UTF-8.
 struct JournalRestartEntry {
   std::string Port, Serial, Result;
 };
+
+// reload: "" when no reload was asked, else "done" or the reason it failed,
+// written as "reload": "done" or "reload": {"failed": reason}; the devices
+// restarted after the writes as "restart": [...].
+std::string FormatEndLine(uint64_t id, const std::vector<JournalFailure>& failed,
+                          bool reloadAsked = false, const std::string& reloadFailure = "",
+                          const std::vector<JournalRestartEntry>& restarts = {});
+
 // The line that adds the restarts to set id: {"id": N, "restart": [...]}.
 std::string FormatRestartLine(uint64_t id, const std::vector<JournalRestartEntry>& restarts);
 

@@ -174,7 +174,8 @@ void Reload(ChangeSet* set) {
 }
 
 // Records, writes, reloads and records the end; the caller holds the lock.
-void Commit(ChangeSet* set, ReloadRequest reload, const Reporter* held) {
+void Commit(ChangeSet* set, const WriteRequest& request, const Reporter* held) {
+  ReloadRequest reload = request.Reload;
   set->Failed.clear();
   // A value that already holds what is wanted is neither written nor recorded.
   set->Changes.erase(std::remove_if(set->Changes.begin(), set->Changes.end(),
@@ -228,6 +229,7 @@ void Commit(ChangeSet* set, ReloadRequest reload, const Reporter* held) {
   if (state.Key) RegCloseKey(state.Key);
   CloseDeviceSet(&state.Devices);
   if (reloadNow || (reload == RELOAD_WHEN_WRITTEN && AnyWritten(*set))) Reload(set);
+  if (request.Restart && AnyWritten(*set)) request.Restart(request.RestartContext, set);
   if (set->JournalId) JournalEnd(set);
 }
 
@@ -260,7 +262,7 @@ WriteOutcome RunWrite(const WriteRequest& request, ChangeSet* set, const Reporte
   ReportHolder holder = {nullptr, 0};
   Reporter held = HoldingReporter(&holder);
   bool planned = !request.Plan || request.Plan(request.Context, set, &held);
-  if (planned) Commit(set, request.Reload, &held);
+  if (planned) Commit(set, request, &held);
   ReleaseWriterLock(&lock);
   TellHeldReports(&holder, reporter);
   if (!planned || set->Withheld) {

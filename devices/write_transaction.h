@@ -32,11 +32,17 @@ enum ReloadRequest {
 // may be written (already reported).
 typedef bool (*PlanFunction)(void* context, ChangeSet* set, const Reporter* reporter);
 
+// Restarts the devices the set wrote to, under the lock after the writes,
+// filling set->Restarts for the set's end line: the alternative to a reload.
+typedef void (*RestartFunction)(void* context, ChangeSet* set);
+
 struct WriteRequest {
   const char* Command;
   PlanFunction Plan;
   void* Context;
   ReloadRequest Reload;
+  RestartFunction Restart = nullptr;  // when anything was written
+  void* RestartContext = nullptr;
 };
 
 enum WriteOutcome {
@@ -56,13 +62,14 @@ inline WriteOutcome RunWrite(const char* command, ReloadRequest reload, ChangeSe
 }
 template <typename Plan>
 WriteOutcome RunWrite(const char* command, ReloadRequest reload, ChangeSet* set,
-                      const Reporter* reporter, Plan plan) {
+                      const Reporter* reporter, Plan plan, RestartFunction restart = nullptr,
+                      void* restartContext = nullptr) {
   WriteRequest request = {
       command,
       [](void* context, ChangeSet* planned, const Reporter* held) {
         return (*static_cast<Plan*>(context))(planned, held);
       },
-      &plan, reload};
+      &plan, reload, restart, restartContext};
   return RunWrite(request, set, reporter);
 }
 

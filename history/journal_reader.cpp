@@ -106,10 +106,11 @@ void ReadJournalText(const std::string& text, const std::string& fileName,
     }
     std::string state;
     auto id = entry.is_object() ? entry.find("id") : entry.end();
-    // The restarts after a set's writes: a line of that set.
+    // The restarts watch made after a set's writes: a line of that set, with
+    // no state of its own (a command's restarts are in its end line).
     auto restart = entry.is_object() ? entry.find("restart") : entry.end();
     if (id != entry.end() && id->is_number_unsigned() && restart != entry.end() &&
-        restart->is_array()) {
+        restart->is_array() && !entry.contains("state")) {
       auto found = contents->ById.find(id->get<uint64_t>());
       if (found == contents->ById.end()) {
         contents->Warnings.push_back(where + " adds restarts to change set " +
@@ -154,6 +155,9 @@ void ReadJournalText(const std::string& text, const std::string& fileName,
       if (failed != entry.end() && failed->is_array()) set.Failed = *failed;
       auto reload = entry.find("reload");
       if (reload != entry.end()) set.Reload = *reload;
+      auto restarts = entry.find("restart");
+      if (restarts != entry.end() && restarts->is_array())
+        for (const Json& item : *restarts) set.Restart.push_back(item);
     } else {
       contents->Warnings.push_back(where + " has an unknown state '" + state + "': skipped");
     }

@@ -427,9 +427,12 @@ void UndoChangeSet(const UndoRequest& request, UndoResult* result, const Reporte
     PlanUndo(&planner, set, reporter);
   } else {
     WriteOutcome outcome =
-        RunWrite("undo", request.Reload, set, reporter, [&](ChangeSet* changes, const Reporter* held) {
-          return PlanUndo(&planner, changes, held);
-        });
+        RunWrite(
+            "undo", request.Reload, set, reporter,
+            [&](ChangeSet* changes, const Reporter* held) {
+              return PlanUndo(&planner, changes, held);
+            },
+            request.Restart, request.RestartContext);
     if (outcome == WRITE_WITHHELD && result->Refusal == UNDO_PLANNED)
       result->Refusal = UNDO_WITHHELD;
   }

@@ -19,6 +19,8 @@ struct UndoRequest {
   bool Force;   // a value changed since is put back anyway
   bool Check;   // plans and says what would be written; writes nothing
   ReloadRequest Reload;
+  RestartFunction Restart;  // restarts the devices written to instead; nullptr for none
+  void* RestartContext;
 };
 
 enum UndoRefusal {

@@ -337,7 +337,7 @@ TEST_F(AccessTest, StartUpAccessIsRecordedOnceAndUndoneByItsId) {
     EXPECT_EQ(1, BegunSets(JournalFilePath())) << "the second start writes nothing";
     EXPECT_EQ(DriverKeyDacl, ReadKeySecurity(FtdibusKeyPath).Dacl);
 
-    UndoRequest request = {0, false, false, RELOAD_NONE};
+    UndoRequest request = {0, false, false, RELOAD_NONE, nullptr, nullptr};
     UndoResult result;
     UndoChangeSet(request, &result, &Recorder);
     EXPECT_EQ(UNDO_NO_SET, result.Refusal) << "undo without an id passes it by";

@@ -212,7 +212,8 @@ TEST_F(TransactionTest, EveryWriterOfTheWindowRecordsAndLetsGoOfTheLock) {
   const WriterCase cases[] = {
       {"Apply", [](const Reporter* r) {
          Inventory.Records[0].LatencyTimer = 3;
-         SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_ON, RELOAD_ALWAYS, true};
+         SettingsWrite write = {"Apply", THROUGH_REGISTRY, IGNORE_SERIAL_UNCHANGED, RELOAD_ALWAYS,
+                                true};
          ChangeSet set;
          WriteChangedSettings(&Inventory, write, &set, r);
        }},

@@ -84,7 +84,16 @@ TEST(JournalReader, RestartLinesJoinTheirSet) {
       "{\"id\": 3, \"restart\": [{\"port\": \"COM6\", \"serial\": \"FT9XK2L1A\", "
       "\"result\": \"failed\"}]}\n",
       "changes.jsonl", &contents);
-  ASSERT_EQ(contents.Sets.size(), 1u);
+  // A command's restarts and reload are in its end line.
+  ReadJournalText(Begun(4, "set COM5 latencyTimer=2 --restart device", Latency) +
+                      "{\"id\": 4, \"state\": \"done\", \"reload\": {\"failed\": \"FTD2XX.dll is "
+                      "missing\"}, \"restart\": [{\"port\": \"COM5\", \"serial\": \"FT12AB34A\", "
+                      "\"result\": \"restart-pending\"}]}\n",
+                  "changes.jsonl", &contents);
+  ASSERT_EQ(contents.Sets.size(), 2u);
+  EXPECT_EQ(contents.Sets[1].State, "done");
+  EXPECT_EQ(contents.Sets[1].Reload, Json::parse(R"({"failed": "FTD2XX.dll is missing"})"));
+  EXPECT_EQ(contents.Sets[1].Restart.size(), 1u);
   EXPECT_EQ(contents.Sets[0].State, "done");
   EXPECT_EQ(contents.Sets[0].Restart,
             Json::parse(R"([{"port": "COM5", "serial": "FT12AB34A", "result": "restarted"},
