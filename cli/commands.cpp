@@ -13,7 +13,7 @@
 #include "cli/profile_commands.h"
 #include "cli/machine.h"
 #include "cli/port_changes.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "cli/watch.h"
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"

@@ -13,7 +13,7 @@
 #include "history/journal_reader.h"
 #include "history/undo.h"
 #include "cli/port_changes.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "devices/change_set.h"
 #include "devices/device_names.h"
 #include "devices/journal.h"

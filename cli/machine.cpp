@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "cli/profile.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_store.h"

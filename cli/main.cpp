@@ -11,7 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "devices/journal.h"
 
 namespace {

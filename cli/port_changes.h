@@ -10,7 +10,7 @@
 #include "cli/commands.h"
 #include "cli/machine.h"
 #include "cli/output.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "devices/write_transaction.h"
 
 // The JSON form of a setting's value: numbers, booleans, the alias table's

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/settings.h"
+#include "history/port_settings.h"
 
 struct ProfileMatch {
   std::string Port;    // "COM5", any case; "" for any

@@ -15,7 +15,7 @@
 #include "cli/port_changes.h"
 #include "cli/profile.h"
 #include "cli/profile_commands.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 #include "devices/device_keys.h"
 #include "devices/settings_store.h"
 

@@ -1,5 +1,7 @@
 #include "history/journal_file.h"
 
+#include <sddl.h>
+
 #include "access/file_access.h"
 #include "devices/journal.h"
 
@@ -54,4 +56,27 @@ DWORD LoadJournal(JournalContents* contents, std::string* failedPath) {
   }
   LinkUndoneSets(contents);
   return ERROR_SUCCESS;
+}
+
+std::string LocalAccountName(const std::string& sid) {
+  PSID binary = nullptr;
+  if (!ConvertStringSidToSidA(sid.c_str(), &binary)) return "";
+  char name[256], domain[256];
+  DWORD nameSize = sizeof name, domainSize = sizeof domain;
+  SID_NAME_USE use;
+  std::string account;
+  if (LookupAccountSidA(nullptr, binary, name, &nameSize, domain, &domainSize, &use))
+    account = domainSize && *domain ? std::string(domain) + "\\" + name : std::string(name);
+  LocalFree(binary);
+  return account;
+}
+
+DWORD LoadHistoryRows(std::vector<HistoryRow>* rows, std::vector<std::string>* warnings,
+                      std::string* failedPath) {
+  JournalContents contents;
+  DWORD error = LoadJournal(&contents, failedPath);
+  rows->clear();
+  *warnings = contents.Warnings;
+  if (error == ERROR_SUCCESS) *rows = HistoryRows(contents, LocalAccountName);
+  return error;
 }

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "baud/alias.h"
-#include "cli/settings.h"
+#include "history/port_settings.h"
 
 namespace {
 

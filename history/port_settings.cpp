@@ -1,4 +1,4 @@
-#include "cli/settings.h"
+#include "history/port_settings.h"
 
 #include "devices/device_names.h"
 
