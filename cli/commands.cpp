@@ -95,7 +95,7 @@ int RunShow(const CommandLine& line, Outcome* outcome) {
       Json port = PortObject(record, attached);
       Json settings = Json::object();
       for (const SettingSpec& definition : Settings)
-        settings[definition.Name] = JsonValue(definition, CurrentValue(definition, record));
+        settings[definition.Name] = SettingJson(definition, CurrentValue(definition, record));
       port["settings"] = settings;
       outcome->Document["ports"].push_back(port);
       continue;
@@ -263,11 +263,9 @@ int RunIgnoreSerial(const CommandLine& line, Outcome* outcome) {
     outcome->Lines.push_back(std::string("ignoreSerial  ") + (current ? "on" : "off"));
     return Finish(outcome);
   }
-  SettingSpec onOff = {
-      "ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, {0, 0}, 0, ""};
   SettingValue wanted;
   std::string reason;
-  if (line.Arguments.size() != 1 || !ParseSettingValue(onOff, line.Arguments[0], &wanted, &reason))
+  if (line.Arguments.size() != 1 || !ParseSettingValue(IgnoreSerialSetting, line.Arguments[0], &wanted, &reason))
     return Refuse(outcome, EXIT_BAD_INPUT, "ignore-serial takes on or off");
   bool on = wanted.Number != 0;
   outcome->Document["ignoreSerial"] = on;

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "cli/device_restarts.h"
+#include "history/history_words.h"
 #include "history/journal_file.h"
 #include "history/journal_reader.h"
 #include "history/undo.h"
@@ -47,31 +48,13 @@ std::string Text(const Json& object, const char* name) {
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
 }
 
-// COM5, a serial, or the key's last name for a machine-wide value.
-std::string Owner(const Json& change) {
-  std::string name = Text(change, "port");
-  if (name.empty()) name = Text(change, "serial");
-  if (name.empty()) {
-    std::string key = Text(change, "key");
-    name = key.substr(key.find_last_of('\\') + 1);
-  }
-  return name;
+// The journal's changes as they are, each with the settings it changed.
+Json ChangesWithSettings(const JournalSet& set) {
+  Json changes = set.Begun["changes"];
+  for (size_t i = 0; i < changes.size(); ++i)
+    if (changes[i].is_object()) changes[i]["settings"] = ChangeSettings(set, i, LocalAccountName);
+  return changes;
 }
-
-std::string ChangeLine(const Json& change) {
-  std::string action = Text(change, "action");
-  if (action == "remove-device") return "  " + Owner(change) + "  device removed";
-  if (action == "reload-driver") return "  driver reloaded";
-  if (!action.empty()) return "  " + Owner(change) + "  " + action;
-  if (IsSecurityChange(change))
-    return "  " + Owner(change) + "  owner and access list  " +
-           ShownJournalValue(change.value("before", Json())) + " -> " +
-           ShownJournalValue(change.value("after", Json()));
-  return "  " + Owner(change) + "  " + Text(change, "value") + "  " +
-         ShownJournalValue(change.value("before", Json())) + " -> " +
-         ShownJournalValue(change.value("after", Json()));
-}
-
 
 Json ImageJson(const ValueImage& image) {
   if (!image.Present) return nullptr;
@@ -135,7 +118,7 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
   outcome->Lines.push_back("undo of change set " + id + " (" + result.UndoneCommand + ", " +
                            result.UndoneState + ")");
   for (const Json& change : result.NotUndoable)
-    outcome->Lines.push_back(ChangeLine(change) + ": cannot be undone");
+    outcome->Lines.push_back(JournalChangeLine(change) + ": cannot be undone");
   for (const UndoIssue& issue : result.Issues)
     AddError(outcome, issue.Message, issue.Port, issue.Serial, issue.Value, issue.Key, issue.Error);
   const ChangeSet& set = result.Set;
@@ -191,27 +174,15 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
                   {"program", Text(begun, "program")},
                   {"command", Text(begun, "command")},
                   {"state", set->State},
-                  {"changes", begun["changes"]}};
+                  {"changes", ChangesWithSettings(*set)}};
     if (set->State == "partial") entry["failed"] = set->Failed;
     if (set->UndoneBy) entry["undoneBy"] = set->UndoneBy;
     if (!set->Restart.empty()) entry["restart"] = set->Restart;
     if (!set->Reload.is_null()) entry["reload"] = set->Reload;
     history.push_back(entry);
-    std::string reload;
-    if (set->Reload.is_string())
-      reload = ", driver reloaded";
-    else if (set->Reload.is_object())
-      reload = ", driver not reloaded: " + Text(set->Reload, "failed");
-    std::string time = Text(begun, "time");
-    if (time.size() > 10 && time[10] == 'T') time[10] = ' ';
-    outcome->Lines.push_back("#" + std::to_string(set->Id) + "  " + time + "  " +
-                             Text(begun, "user") + "  " + Text(begun, "program") + "  " +
-                             Text(begun, "command") + "  " + set->State + reload);
-    for (const Json& change : begun["changes"])
-      if (change.is_object()) outcome->Lines.push_back(ChangeLine(change));
-    for (const Json& restart : set->Restart)
-      if (restart.is_object())
-        outcome->Lines.push_back("  " + Text(restart, "port") + "  restart  " + Text(restart, "result"));
+    outcome->Lines.push_back(SetHeadline(*set));
+    for (const std::string& text : SetChangeLines(*set, LocalAccountName))
+      outcome->Lines.push_back(text);
   }
   // Warnings come first: history tells before anything else that it
   // cannot vouch for what follows.

@@ -22,26 +22,6 @@
 #include "devices/settings_store.h"
 #include "devices/settings_rules.h"
 
-Json JsonValue(const SettingSpec& definition, const SettingValue& value) {
-  if (!value.Known) return nullptr;
-  switch (definition.Kind) {
-    case SETTING_NUMBER:
-    case SETTING_TRANSFER_SIZE:
-      return value.Number;
-    case SETTING_OPTION:
-    case SETTING_SERIAL_ENUMERATOR:
-      return value.Number != 0;
-    case SETTING_ALIAS_TABLE:
-      return FormatSettingValue(definition, value);
-    case SETTING_ALIAS_ENTRY: {
-      double rate = GeneratedRateOfEntry(value.Number);
-      if (rate == (double)(uint64_t)rate) return (uint64_t)rate;
-      return rate;
-    }
-  }
-  return nullptr;
-}
-
 std::string ShownName(const DeviceRecord& record) {
   std::string port = PortNameOf(record);
   return port.empty() ? SerialOf(record) : port;
@@ -172,8 +152,8 @@ void AddSettingChanges(const PortChange& port, const DeviceRecord& record,
     outcome->Changed = true;
     Json entry = Json::object();
     entry["setting"] = change.Definition->Name;
-    entry["from"] = JsonValue(*change.Definition, change.From);
-    entry["to"] = JsonValue(*change.Definition, change.To);
+    entry["from"] = SettingJson(*change.Definition, change.From);
+    entry["to"] = SettingJson(*change.Definition, change.To);
     (*object)["changes"].push_back(entry);
     outcome->Lines.push_back(ShownName(record) + "  " + change.Definition->Name + "  " +
                              FormatSettingValue(*change.Definition, change.From) + " -> " +

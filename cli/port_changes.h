@@ -13,9 +13,6 @@
 #include "history/port_settings.h"
 #include "devices/write_transaction.h"
 
-// The JSON form of a setting's value: numbers, booleans, the alias table's
-// name, an alias's generated rate; null when unknown.
-Json JsonValue(const SettingSpec& definition, const SettingValue& value);
 
 // The port's name, or its serial when it has none.
 std::string ShownName(const DeviceRecord& record);

@@ -190,7 +190,7 @@ Json ExportedRule(const DeviceRecord& record) {
     SettingValue value = CurrentValue(definition, record);
     // A table of its own is in the baudAlias.N entries; "custom" is no value.
     if (definition.Kind == SETTING_ALIAS_TABLE && value.Number == ALIASES_CUSTOM) continue;
-    if (value.Known) rule[definition.Name] = JsonValue(definition, value);
+    if (value.Known) rule[definition.Name] = SettingJson(definition, value);
   }
   return rule;
 }
@@ -342,7 +342,7 @@ Json ActualState(const Machine& machine, const Profile& profile, const ProfilePl
     rule["match"] = {{"serial", Utf8(SerialOf(record))}};
     if (port.ComNumber) rule["port"] = Utf8(PortNameOf(record));
     for (const SettingSpec* definition : port.Named)
-      rule[definition->Name] = JsonValue(*definition, CurrentValue(*definition, record));
+      rule[definition->Name] = SettingJson(*definition, CurrentValue(*definition, record));
     state["ports"].push_back(rule);
   }
   return state;

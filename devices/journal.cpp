@@ -1,5 +1,6 @@
 #include "devices/journal.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -9,8 +10,10 @@
 #include "devices/journal_lines.h"
 #include "platform/writer_lock.h"
 
-const char JournalFolderAccess[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const char JournalFileAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+// 0x1200a9: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, to list and pass the folder.
+const char JournalFolderAccess[] =
+    "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const char JournalFileAccess[] = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
 
 namespace {
 
@@ -95,6 +98,47 @@ DWORD CreateFolder(const std::string& folder) {
   }
   LocalFree(descriptor);
   return error;
+}
+
+// A journal made before every user could read it: the Users' read entry
+// is added to its access list, which is otherwise kept as it is. Quiet
+// when the object is not there or its list cannot be changed: the write
+// goes on, and history under an elevated prompt reads it as before.
+void LetUsersRead(const std::string& path, DWORD rights, DWORD inheritance) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return;
+  BYTE users[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof users;
+  bool found = false;
+  if (dacl && CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size)) {
+    for (DWORD i = 0; i < dacl->AceCount && !found; ++i) {
+      ACE_HEADER* header;
+      if (!GetAce(dacl, i, (void**)&header) || header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+        continue;
+      ACCESS_ALLOWED_ACE* ace = (ACCESS_ALLOWED_ACE*)header;
+      found = EqualSid((PSID)&ace->SidStart, users) && (ace->Mask & rights) == rights;
+    }
+    if (!found) {
+      EXPLICIT_ACCESSA entry = {};
+      entry.grfAccessPermissions = rights;
+      entry.grfAccessMode = GRANT_ACCESS;
+      entry.grfInheritance = inheritance;
+      entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+      entry.Trustee.ptstrName = (LPSTR)users;
+      PACL widened = nullptr;
+      if (SetEntriesInAclA(1, &entry, dacl, &widened) == ERROR_SUCCESS) {
+        SetNamedSecurityInfoA((LPSTR)path.c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, widened, nullptr);
+        LocalFree(widened);
+      }
+    }
+  }
+  LocalFree(descriptor);
 }
 
 // Opens the journal for reading and appending, creating it (and its
@@ -257,6 +301,9 @@ DWORD JournalBegin(ChangeSet* set, const std::vector<bool>& recorded, bool reloa
     last = LastIdOfPath(RotatedJournalFilePath());
   }
   uint64_t id = last + 1;
+  LetUsersRead(JournalFolder(), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+               SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  LetUsersRead(path, FILE_GENERIC_READ, NO_INHERITANCE);
   error = AppendLine(file, FormatBegunLine(id, NowText(), UserName(), Utf8Of(Program),
                                            Utf8Of(set->Command), entries));
   CloseHandle(file);

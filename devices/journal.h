@@ -47,6 +47,7 @@ void SetJournalFolder(const char* folder);
 enum : unsigned long long { JOURNAL_ROTATE_SIZE = 4ull * 1024 * 1024 };
 
 // The access lists a new journal folder and file get: SYSTEM and
-// Administrators, nobody else.
+// Administrators write, every local user (Users) reads. A journal made
+// without the Users' entry gets it at its next change set.
 extern const char JournalFolderAccess[];
 extern const char JournalFileAccess[];

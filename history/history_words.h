@@ -18,6 +18,10 @@
 // empty when unknown. The well-known accounts are named without it.
 typedef std::string (*AccountNamer)(const std::string& sid);
 
+// A change as the journal spells it: "  COM5  LatencyTimer  16 -> 2", a
+// device removed, the driver reloaded.
+std::string JournalChangeLine(const nlohmann::ordered_json& change);
+
 // How the set ended, as its header says it: "done", "partial, driver
 // reloaded", "done, driver not reloaded: FTD2XX.dll is missing", with the
 // devices restarted after its writes.

@@ -45,7 +45,7 @@ DWORD LoadJournal(JournalContents* contents, std::string* failedPath) {
     }
     if (text.empty()) continue;
     OtherAccess other;
-    if (FindFileAccess(path.c_str(), &other) == ERROR_SUCCESS && other.Found)
+    if (FindFileWriter(path.c_str(), &other) == ERROR_SUCCESS && other.Found)
       contents->Warnings.insert(contents->Warnings.begin(),
                                 path + ": " + other.Account + " has access to it through " +
                                     other.Through +

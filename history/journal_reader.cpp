@@ -1,6 +1,8 @@
 #include "history/journal_reader.h"
 
+#include "devices/device_names.h"
 #include "devices/journal_lines.h"
+#include "devices/registry_paths.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -255,4 +257,58 @@ UndoStep PlanComDbUndo(const ValueImage& current, const ValueImage& before,
     return UNDO_CONFLICT;
   }
   return *write == current ? UNDO_NOTHING : UNDO_WRITE;
+}
+
+std::string KeyOfChange(const Json& change) {
+  std::string key;
+  if (!change.is_object() || !StringField(change, "key", &key)) return "";
+  return key.compare(0, 5, "HKLM\\") == 0 ? key.substr(5) : key;
+}
+
+bool IsComDbChange(const Json& change) {
+  std::string value;
+  return IsValueChange(change) && StringField(change, "value", &value) &&
+         EqualsIgnoringCase(value, "ComDB") &&
+         EqualsIgnoringCase(KeyOfChange(change), ComNameArbiterKeyPath);
+}
+
+std::vector<RecordedRename> RecordedRenames(const Json& changes) {
+  static const std::string suffix = "\\Device Parameters";
+  std::vector<RecordedRename> renames;
+  if (!changes.is_array()) return renames;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const Json& change = changes[i];
+    std::string value;
+    if (!IsValueChange(change) || !StringField(change, "value", &value) ||
+        !EqualsIgnoringCase(value, "PortName"))
+      continue;
+    std::string key = KeyOfChange(change);
+    if (key.size() <= suffix.size() ||
+        !EqualsIgnoringCase(key.substr(key.size() - suffix.size()), suffix))
+      continue;
+    RecordedRename rename;
+    rename.PortChange = i;
+    if (!ParseJournalValue(change.value("before", Json()), &rename.PortBefore) ||
+        !ParseJournalValue(change.value("after", Json()), &rename.PortAfter))
+      continue;
+    rename.Old = ComNumberOfName(ShownValue(rename.PortBefore).c_str());
+    rename.New = ComNumberOfName(ShownValue(rename.PortAfter).c_str());
+    if (!rename.New) continue;  // not a rename: a value like any other
+    rename.ParametersKey = key;
+    rename.InstanceKey = key.substr(0, key.size() - suffix.size());
+    for (size_t j = 0; j < changes.size(); ++j) {
+      const Json& other = changes[j];
+      std::string otherValue;
+      if (IsValueChange(other) && StringField(other, "value", &otherValue) &&
+          EqualsIgnoringCase(otherValue, "FriendlyName") &&
+          EqualsIgnoringCase(KeyOfChange(other), rename.InstanceKey) &&
+          ParseJournalValue(other.value("before", Json()), &rename.FriendlyBefore) &&
+          ParseJournalValue(other.value("after", Json()), &rename.FriendlyAfter)) {
+        rename.HasFriendly = true;
+        rename.FriendlyChange = j;
+      }
+    }
+    renames.push_back(rename);
+  }
+  return renames;
 }

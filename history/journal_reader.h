@@ -61,6 +61,24 @@ bool IsValueChange(const nlohmann::ordered_json& change);
 // Whether the change set a key's owner and access list.
 bool IsSecurityChange(const nlohmann::ordered_json& change);
 
+// The key a change names, without its "HKLM\" root.
+std::string KeyOfChange(const nlohmann::ordered_json& change);
+// Whether the change is of ComDB, the COM Name Arbiter's bitmap of numbers.
+bool IsComDbChange(const nlohmann::ordered_json& change);
+
+// A rename a set recorded: a PortName change to a COM name on a device's
+// Device Parameters key, and the FriendlyName change of that device's key
+// when the set has one. Changes by their index in the begun line.
+struct RecordedRename {
+  size_t PortChange = 0;
+  bool HasFriendly = false;
+  size_t FriendlyChange = 0;
+  std::string ParametersKey, InstanceKey;  // without the root
+  ValueImage PortBefore, PortAfter, FriendlyBefore, FriendlyAfter;
+  int Old = 0, New = 0;  // COM numbers; Old 0 when it had none
+};
+std::vector<RecordedRename> RecordedRenames(const nlohmann::ordered_json& changes);
+
 enum UndoStep {
   UNDO_WRITE,    // *write is what to write
   UNDO_NOTHING,  // the value is as the set found it already

@@ -123,6 +123,9 @@ std::string SettingsHelpText() {
   return text;
 }
 
+const SettingSpec IgnoreSerialSetting = {
+    "ignoreSerial", SETTING_OPTION, VALUE_CONFIG_DATA, nullptr, {0, 1}, 0, {0, 0}, 0, ""};
+
 const SettingSpec* FindSetting(const std::string& name) {
   for (const SettingSpec& definition : Settings)
     if (name == definition.Name) return &definition;
@@ -369,3 +372,24 @@ std::string FormatSettingValue(const SettingSpec& definition, const SettingValue
   }
   return "";
 }
+
+nlohmann::ordered_json SettingJson(const SettingSpec& definition, const SettingValue& value) {
+  if (!value.Known) return nullptr;
+  switch (definition.Kind) {
+    case SETTING_NUMBER:
+    case SETTING_TRANSFER_SIZE:
+      return value.Number;
+    case SETTING_OPTION:
+    case SETTING_SERIAL_ENUMERATOR:
+      return value.Number != 0;
+    case SETTING_ALIAS_TABLE:
+      return FormatSettingValue(definition, value);
+    case SETTING_ALIAS_ENTRY: {
+      double rate = GeneratedRateOfEntry(value.Number);
+      if (rate == (double)(uint64_t)rate) return (uint64_t)rate;
+      return rate;
+    }
+  }
+  return nullptr;
+}
+

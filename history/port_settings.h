@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "devices/config_data.h"
 #include "devices/device_record.h"
 #include "devices/driver_values.h"
@@ -43,6 +45,10 @@ extern const SettingSpec Settings[SETTING_COUNT];
 // its range and unit, the on/off ones, the alias table and its entries.
 std::string SettingsHelpText();
 
+// The machine-wide option to ignore the adapters' serial numbers: on or off,
+// as `ignore-serial` and the profiles' "ignoreSerial" take it.
+extern const SettingSpec IgnoreSerialSetting;
+
 // The setting of that name; nullptr for none.
 const SettingSpec* FindSetting(const std::string& name);
 
@@ -68,6 +74,10 @@ bool ParseSettingValue(const SettingSpec& definition, const std::string& text, S
 void ApplySetting(const SettingSpec& definition, const SettingValue& value, DeviceRecord* record);
 
 bool SameValue(const SettingValue& a, const SettingValue& b);
+
+// For JSON output, typed as the profiles type it: a number, true or false,
+// "default" or "tarnlink", an alias as its rate; null when unknown.
+nlohmann::ordered_json SettingJson(const SettingSpec& definition, const SettingValue& value);
 
 // For text output: "16", "on", "default", "9600"; "missing" when unknown.
 std::string FormatSettingValue(const SettingSpec& definition, const SettingValue& value);

@@ -19,8 +19,6 @@ typedef nlohmann::ordered_json Json;
 
 namespace {
 
-const char ParametersSuffix[] = "\\Device Parameters";
-
 std::string Text(const Json& object, const char* name) {
   auto found = object.find(name);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
@@ -33,14 +31,7 @@ std::string Lower(std::string text) {
 
 bool SameText(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
-std::string KeyOf(const Json& change) {
-  std::string key = Text(change, "key");
-  return key.compare(0, 5, "HKLM\\") == 0 ? key.substr(5) : key;
-}
 
-bool IsComDb(const std::string& key, const std::string& value) {
-  return SameText(key, ComNameArbiterKeyPath) && SameText(value, "ComDB");
-}
 
 // The device a key of FTDIBUS belongs to ("...\FTDIBUS\<name>\0000" and
 // below), named by its key; false for any other key.
@@ -105,30 +96,21 @@ struct UndoPlanner {
 
 void FindRenames(UndoPlanner* planner) {
   const Json& all = planner->Undone->Begun["changes"];
-  for (const Json& change : all) {
-    if (!IsValueChange(change) || !SameText(Text(change, "value"), "PortName")) continue;
-    std::string key = KeyOf(change);
-    size_t suffix = sizeof ParametersSuffix - 1;
-    if (key.size() <= suffix || !SameText(key.substr(key.size() - suffix), ParametersSuffix))
-      continue;
+  for (const RecordedRename& recorded : RecordedRenames(all)) {
     RenameUnit unit;
-    if (!DeviceOfKey(key, &unit.Device)) continue;
-    if (!ParseJournalValue(change.value("before", Json()), &unit.PortBefore) ||
-        !ParseJournalValue(change.value("after", Json()), &unit.PortAfter))
-      continue;
-    unit.Old = ComNumberOfName(ShownValue(unit.PortBefore).c_str());
-    unit.New = ComNumberOfName(ShownValue(unit.PortAfter).c_str());
-    if (!unit.New) continue;  // not a rename: undone as a value
+    if (!DeviceOfKey(recorded.ParametersKey, &unit.Device)) continue;
+    const Json& change = all[recorded.PortChange];
     unit.Port = Text(change, "port");
     unit.Serial = Text(change, "serial");
-    unit.ParametersKey = key;
-    unit.InstanceKey = key.substr(0, key.size() - suffix);
-    for (const Json& other : all)
-      if (IsValueChange(other) && SameText(Text(other, "value"), "FriendlyName") &&
-          SameText(KeyOf(other), unit.InstanceKey) &&
-          ParseJournalValue(other.value("before", Json()), &unit.FriendlyBefore) &&
-          ParseJournalValue(other.value("after", Json()), &unit.FriendlyAfter))
-        unit.HasFriendly = true;
+    unit.ParametersKey = recorded.ParametersKey;
+    unit.InstanceKey = recorded.InstanceKey;
+    unit.Old = recorded.Old;
+    unit.New = recorded.New;
+    unit.PortBefore = recorded.PortBefore;
+    unit.PortAfter = recorded.PortAfter;
+    unit.HasFriendly = recorded.HasFriendly;
+    unit.FriendlyBefore = recorded.FriendlyBefore;
+    unit.FriendlyAfter = recorded.FriendlyAfter;
     planner->Renames.push_back(unit);
   }
 }
@@ -161,7 +143,7 @@ void AddUndoChange(ChangeSet* set, const std::string& port, const std::string& s
 
 // A key's owner and access list back as the set found them.
 void PlanSecurityUndo(UndoPlanner* planner, const Json& change, ChangeSet* set) {
-  std::string key = KeyOf(change), port = Text(change, "port"), serial = Text(change, "serial");
+  std::string key = KeyOfChange(change), port = Text(change, "port"), serial = Text(change, "serial");
   ValueImage before, after;
   if (!ParseJournalValue(change.value("before", Json()), &before) ||
       !ParseJournalValue(change.value("after", Json()), &after) || !before.Present) {
@@ -330,7 +312,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
   FindRenames(planner);
   // ComDB as the set found it and left it, over all its changes.
   for (const Json& change : undone->Begun["changes"]) {
-    if (!IsValueChange(change) || !IsComDb(KeyOf(change), Text(change, "value"))) continue;
+    if (!IsComDbChange(change)) continue;
     ValueImage before, after;
     if (!ParseJournalValue(change.value("before", Json()), &before) ||
         !ParseJournalValue(change.value("after", Json()), &after))
@@ -365,7 +347,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
       result->NotUndoable.push_back(change);
       continue;
     }
-    std::string key = KeyOf(change), value = Text(change, "value");
+    std::string key = KeyOfChange(change), value = Text(change, "value");
     if (OwnedByRename(*planner, key, value)) continue;
     ValueImage before, after;
     if (!ParseJournalValue(change.value("before", Json()), &before) ||
@@ -375,7 +357,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
                      port, serial, value, key);
       continue;
     }
-    bool comDb = IsComDb(key, value);
+    bool comDb = IsComDbChange(change);
     if (comDb)  // the renames' numbers go back through the renames
       for (const RenameUnit& unit : planner->Renames)
         for (int number : {unit.Old, unit.New})

@@ -3,6 +3,7 @@
 // new journal, and a journal that cannot be written.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <string>
@@ -210,18 +211,79 @@ TEST_F(Journal, RotatesAtFourMegabytes) {
   EXPECT_EQ(after.JournalId, 43u);  // the old file's last id was 42
 }
 
-TEST_F(Journal, NewJournalIsAdministratorsOnly) {
-  ChangeSet set = LatencySet(16, 2);
-  ASSERT_EQ(JournalBegin(&set), (DWORD)ERROR_SUCCESS);
-  OtherAccess other;
-  ASSERT_EQ(FindFileAccess(JournalFilePath().c_str(), &other), (DWORD)ERROR_SUCCESS);
-  EXPECT_FALSE(other.Found) << other.Account << " through " << other.Through;
+// The rights Users have on the object. Wine keeps a file's access as Unix
+// modes, where what others may do reads back as Everyone's entry: that
+// counts too (Windows keeps the Users' entry as it was given).
+static DWORD UsersRights(const std::string& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return 0;
+  BYTE users[SECURITY_MAX_SID_SIZE], everyone[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof users, rights = 0;
+  CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size);
+  size = sizeof everyone;
+  CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size);
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace;
+    if (GetAce(dacl, i, (void**)&ace) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        (EqualSid((PSID)&ace->SidStart, users) || EqualSid((PSID)&ace->SidStart, everyone)))
+      rights |= ace->Mask;
+  }
+  LocalFree(descriptor);
+  return rights;
+}
+
+// A journal as an earlier version made it: SYSTEM and Administrators only.
+static void MakeAdministratorsOnlyJournal() {
+  const struct {
+    std::string Path;
+    const char* Sddl;
+    bool Folder;
+  } objects[] = {{Folder(), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+                 {JournalFilePath(), "D:P(A;;FA;;;SY)(A;;FA;;;BA)", false}};
+  for (const auto& object : objects) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(object.Sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    if (object.Folder) {
+      ASSERT_TRUE(CreateDirectoryA(object.Path.c_str(), &attributes));
+    } else {
+      HANDLE file = CreateFileA(object.Path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, 0,
+                                nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      CloseHandle(file);
+    }
+    LocalFree(descriptor);
+  }
+  ASSERT_EQ(UsersRights(JournalFilePath()) & FILE_READ_DATA, 0u);
+}
+
+// Every local user reads the journal; only SYSTEM and Administrators write
+// it, a new one and one an earlier version made alike, from its next set on.
+TEST_F(Journal, UsersReadItAdministratorsWriteIt) {
+  for (bool earlier : {false, true}) {
+    Clear();
+    if (earlier) MakeAdministratorsOnlyJournal();
+    ChangeSet set = LatencySet(16, 2);
+    ASSERT_EQ(JournalBegin(&set), (DWORD)ERROR_SUCCESS);
+    OtherAccess other;
+    ASSERT_EQ(FindFileWriter(JournalFilePath().c_str(), &other), (DWORD)ERROR_SUCCESS);
+    EXPECT_FALSE(other.Found) << earlier << ": " << other.Account << " through " << other.Through;
+    DWORD file = UsersRights(JournalFilePath()), folder = UsersRights(Folder());
+    EXPECT_EQ(file & FILE_GENERIC_READ, (DWORD)FILE_GENERIC_READ) << earlier;
+    EXPECT_EQ(folder & FILE_LIST_DIRECTORY, (DWORD)FILE_LIST_DIRECTORY) << earlier;
+    EXPECT_EQ((file | folder) & (FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | DELETE), 0u)
+        << earlier;
+  }
   // What the journal asks for, as Windows keeps it.
   for (const char* sddl : {JournalFileAccess, JournalFolderAccess}) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                                      &descriptor, nullptr));
-    EXPECT_FALSE(FindOtherAccess(descriptor, nullptr).Found) << sddl;
+    EXPECT_FALSE(FindOtherWriter(descriptor, descriptor, nullptr).Found) << sddl;
     LocalFree(descriptor);
   }
 }
