@@ -71,14 +71,6 @@ bool ParseId(const std::string& text, uint64_t* id) {
   return *id != 0;
 }
 
-std::string UndoLine(const ValueChange& change) {
-  std::string owner = change.Port.empty() ? change.Key.substr(change.Key.find_last_of('\\') + 1)
-                                          : change.Port;
-  std::string value = change.Kind == CHANGE_KEY_SECURITY ? "access list" : change.Value;
-  return "  " + owner + "  " + value + "  " + ShownJournalValue(ImageJson(change.Before)) +
-         " -> " + ShownJournalValue(ImageJson(change.After));
-}
-
 Json UndoChangeJson(const ValueChange& change) {
   return {{"port", change.Port},
           {"serial", change.Serial},
@@ -130,13 +122,17 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
     AddError(outcome, (failure.Unread ? "cannot read " : "cannot put back ") + change.Value,
              change.Port, change.Serial, change.Value, change.Key, failure.Error);
   }
-  Json changes = Json::array();
+  // What was put back, in the words of history.
+  JournalSet written;
+  written.Begun["changes"] = Json::array();
   for (size_t i = 0; i < set.Changes.size(); ++i) {
     if (failed[i] || (!line.Check && !set.Changes[i].Written)) continue;
     outcome->Changed = true;
-    changes.push_back(UndoChangeJson(set.Changes[i]));
-    outcome->Lines.push_back(UndoLine(set.Changes[i]));
+    written.Begun["changes"].push_back(UndoChangeJson(set.Changes[i]));
   }
+  for (const std::string& text : SetChangeLines(written, LocalAccountName))
+    outcome->Lines.push_back(text);
+  Json changes = ChangesWithSettings(written);
   outcome->Document["changes"] = changes;
   if (changes.empty() && result.Issues.empty() && set.Failed.empty())
     outcome->Lines.push_back("  nothing to put back");
