@@ -240,8 +240,9 @@ bool ParseSddl(const std::string& text, Sddl* sddl) {
     at += 2;
     if (part == 'O' || part == 'G') {
       size_t end = at;
+      // up to the next part: O:, G:, D: or S:
       while (end < text.size() && !(end + 1 < text.size() && text[end + 1] == ':' &&
-                                    strchr("OGDS", text[end])))
+                                    text[end] && strchr("OGDS", text[end])))
         ++end;
       if (part == 'O') sddl->Owner = text.substr(at, end - at);
       at = end;
