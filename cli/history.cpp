@@ -112,7 +112,9 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
   for (const Json& change : result.NotUndoable)
     outcome->Lines.push_back(JournalChangeLine(change) + ": cannot be undone");
   for (const UndoIssue& issue : result.Issues)
-    AddError(outcome, issue.Message, issue.Port, issue.Serial, issue.Value, issue.Key, issue.Error);
+    AddError(outcome,
+             issue.ForceHint ? issue.Message + " (" + issue.ForceHint + ")" : issue.Message,
+             issue.Port, issue.Serial, issue.Value, issue.Key, issue.Error);
   const ChangeSet& set = result.Set;
   std::vector<bool> failed(set.Changes.size(), false);
   for (const FailedChange& failure : set.Failed) {

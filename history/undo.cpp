@@ -19,6 +19,8 @@ typedef nlohmann::ordered_json Json;
 
 namespace {
 
+const char PutsBackAnyway[] = "--force puts it back anyway";
+
 std::string Text(const Json& object, const char* name) {
   auto found = object.find(name);
   return found != object.end() && found->is_string() ? found->get<std::string>() : "";
@@ -88,8 +90,9 @@ struct UndoPlanner {
   bool AttachedKnown = false;
 
   void Issue(const std::string& message, const std::string& port, const std::string& serial,
-             const std::string& value, const std::string& key, unsigned long error = 0) {
-    Result->Issues.push_back({message, port, serial, value, key, error});
+             const std::string& value, const std::string& key, unsigned long error = 0,
+             const char* forceHint = nullptr) {
+    Result->Issues.push_back({message, port, serial, value, key, error, forceHint});
   }
   std::string Id() const { return std::to_string(Undone->Id); }
 };
@@ -179,8 +182,8 @@ void PlanSecurityUndo(UndoPlanner* planner, const Json& change, ChangeSet* set) 
   CanonicalSecurityText(now.c_str(), withOwner, &nowPart);
   if (nowPart != leftCanonical && !planner->Request->Force) {
     planner->Issue("the access list of " + key + " changed since change set " + planner->Id() +
-                       ": left alone (--force puts it back anyway)",
-                   port, serial, "", key);
+                       ": left alone",
+                   port, serial, "", key, 0, PutsBackAnyway);
     return;
   }
   ValueChange undo;
@@ -215,8 +218,9 @@ void PlanRenameUndo(UndoPlanner* planner, const RenameUnit& unit, const unsigned
   if (!(portCurrent == unit.PortAfter) && !planner->Request->Force) {
     planner->Issue("PortName is " + ShownValue(portCurrent) + " now, not " + newName +
                        " as change set " + planner->Id() +
-                       " left it: the rename is left alone (--force renames it back anyway)",
-                   unit.Port, unit.Serial, "PortName", unit.ParametersKey);
+                       " left it: the rename is left alone",
+                   unit.Port, unit.Serial, "PortName", unit.ParametersKey, 0,
+                   "--force renames it back anyway");
     return;
   }
   if (unit.Old) {
@@ -236,8 +240,9 @@ void PlanRenameUndo(UndoPlanner* planner, const RenameUnit& unit, const unsigned
                          planner->Id() + " is left alone" +
                          (held_by == NUMBER_HELD_ATTACHED ? std::string(" (an attached adapter's "
                                                                         "number is never taken)")
-                                                          : std::string(" (--force takes it)")),
-                     unit.Port, unit.Serial, "PortName", unit.ParametersKey);
+                                                          : std::string()),
+                     unit.Port, unit.Serial, "PortName", unit.ParametersKey, 0,
+                     held_by == NUMBER_HELD_ATTACHED ? nullptr : "--force takes it");
       return;
     }
   }
@@ -381,8 +386,8 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
     if (step == UNDO_CONFLICT) {
       planner->Issue(value + " is " + ShownValue(current) + " now, not " + ShownValue(after) +
                          " as change set " + planner->Id() +
-                         " left it: left alone (--force puts it back anyway)",
-                     port, serial, value, key);
+                         " left it: left alone",
+                     port, serial, value, key, 0, PutsBackAnyway);
       continue;
     }
     planned[name] = write;

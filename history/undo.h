@@ -37,6 +37,9 @@ enum UndoRefusal {
 struct UndoIssue {
   std::string Message, Port, Serial, Value, Key;
   unsigned long Error;
+  // What a forced undo would do about it, as the console says it ("--force
+  // puts it back anyway"); nullptr when forcing changes nothing.
+  const char* ForceHint;
 };
 
 struct UndoResult {
