@@ -153,13 +153,15 @@ static void OnReloadDriver() {
 static const char CancelQuestion[] = "Abort Configuration?\nUnsaved Data will be lost";
 static const char ExitQuestion[] = "Abort Configuration??\nUnsaved Data will be lost";
 
-// Whether the user gives up what is not written yet.
-static bool ConfirmAbort(const char* question) {
-  return MessageBoxAtCursor(MainWindow, question, "Warning", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+// Whether the user gives up what is not written yet. The box belongs to the
+// window the user works in: a box owned by the Main window while a dialog
+// of it is open would bring the Main window up over that dialog.
+static bool ConfirmAbort(HWND owner, const char* question) {
+  return MessageBoxAtCursor(owner, question, "Warning", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
 }
 
 static void OnAbort(const char* question) {
-  if (ConfirmAbort(question)) EndMainWindow();
+  if (ConfirmAbort(MainWindow, question)) EndMainWindow();
 }
 
 // Whether a write now would change anything: the fields' edits go into the
@@ -176,7 +178,9 @@ static bool HasPendingEdits() {
   return !planned.Changes.empty();
 }
 
-bool ConfirmPendingEdits() { return !HasPendingEdits() || ConfirmAbort(CancelQuestion); }
+bool ConfirmPendingEdits(HWND owner) {
+  return !HasPendingEdits() || ConfirmAbort(owner, CancelQuestion);
+}
 
 // Probing 256 ports takes a while: the wait cursor says so.
 static void OnCloseAllPorts() {

@@ -351,7 +351,7 @@ void OnUndo(HistoryDialog* d, bool force) {
             : "Undo change set " + Id(id) + "? The values it changed are put back.";
   if (Ask(d, question, MB_OKCANCEL | MB_ICONQUESTION) != IDOK) return;
   if (!PlanWithoutWriting(d, id, force)) return;
-  if (!d->Hooks->ConfirmPendingEdits()) return;
+  if (!d->Hooks->ConfirmPendingEdits(d->Dialog)) return;
 
   UndoResult result;
   UndoChangeSet(RequestFor(id, force, false), &result, &d->Messages);

@@ -11,9 +11,9 @@ struct HistoryWindowHooks {
   // Shows a message box owned by the given window; returns the answer.
   int (*ShowMessage)(HWND owner, const char* text, const char* caption, UINT style);
   // Before an undo writes: edits the window has not written yet are given
-  // up, after the user agreed. False when the user keeps them: nothing is
-  // undone.
-  bool (*ConfirmPendingEdits)();
+  // up, after the user agreed in a box owned by the given window. False
+  // when the user keeps them: nothing is undone.
+  bool (*ConfirmPendingEdits)(HWND owner);
   // After an undo wrote: the window reads the ports again and shows what
   // the registry holds now.
   void (*ReadPortsAgain)();
