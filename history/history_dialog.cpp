@@ -37,8 +37,8 @@ struct SetColumn {
   int Width;  // dialog units, so that the columns grow with the font and the DPI
 };
 enum { ID_COLUMN, TIME_COLUMN, USER_COLUMN, PROGRAM_COLUMN, COMMAND_COLUMN, STATE_COLUMN };
-const SetColumn SetColumns[] = {{"Set", 22},     {"Time", 70},    {"User", 62},
-                                {"Program", 78}, {"Command", 96}, {"State", 70}};
+const SetColumn SetColumns[] = {{"Set", 20},     {"Time", 70},     {"User", 56},
+                                {"Program", 94}, {"Command", 112}, {"State", 84}};
 
 enum { LINES_FONT_POINTS = 9, POINTS_PER_INCH = 72 };
 
