@@ -169,7 +169,9 @@ static void OnAbort(const char* question) {
 static bool HasPendingEdits() {
   if (IsMainBoxChecked(IDX_IGNORE_SERIAL) != IgnoreSerialAsRead()) return true;
   if (SelectedRecord()) CommitFields();
-  if (!Inventory.AsRead) return false;  // nothing to compare with: Apply writes nothing either
+  // Without the records as read (memory ran out) nothing tells: asking
+  // costs less than losing edits.
+  if (!Inventory.AsRead) return Inventory.count != 0;
   ChangeSet planned;
   for (uint32_t i = 0; i < Inventory.count && planned.Changes.empty(); i++)
     if (Inventory.Records[i].DeviceId != 0)
