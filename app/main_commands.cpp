@@ -9,6 +9,7 @@
 #include "app/main_window_controls.h"
 #include "app/message_box.h"
 #include "app/sub_dialogs.h"
+#include "devices/device_changes.h"
 #include "devices/inventory.h"
 #include "devices/ports.h"
 #include "devices/settings_rules.h"
@@ -103,6 +104,10 @@ static void MatchRowsToInventory(const DeviceIdentity* before, uint32_t beforeCo
 static void OnApply() {
   bool reloaded;
   if (!WriteAllSettings("Apply", &reloaded)) return;
+  ReadPortsAgain();
+}
+
+void ReadPortsAgain() {
   ClearDeviceControls();
 
   uint32_t beforeCount = Inventory.count;
@@ -120,6 +125,8 @@ static void OnApply() {
   else  // without the snapshot, assume the worst: rebuild the rows
     MatchRowsToInventory(nullptr, (uint32_t)-1, hadSelection ? &selected : nullptr);
   free(before);
+  // A row is drawn from its record: a port renamed meanwhile shows its new name.
+  InvalidateRect(MainControl(IDL_DEVICES), nullptr, TRUE);
 
   ShowOpenPortCount();
   ShowIgnoreSerialSetting();
@@ -143,9 +150,38 @@ static void OnReloadDriver() {
     ShowReloadFailed();
 }
 
+static const char CancelQuestion[] = "Abort Configuration?\nUnsaved Data will be lost";
+static const char ExitQuestion[] = "Abort Configuration??\nUnsaved Data will be lost";
+
+// Whether the user gives up what is not written yet. The box belongs to the
+// window the user works in: a box owned by the Main window while a dialog
+// of it is open would bring the Main window up over that dialog.
+static bool ConfirmAbort(HWND owner, const char* question) {
+  return MessageBoxAtCursor(owner, question, "Warning", MB_OKCANCEL | MB_ICONQUESTION) == IDOK;
+}
+
 static void OnAbort(const char* question) {
-  if (MessageBoxAtCursor(MainWindow, question, "Warning", MB_OKCANCEL | MB_ICONQUESTION) == IDOK)
-    EndMainWindow();
+  if (ConfirmAbort(MainWindow, question)) EndMainWindow();
+}
+
+// Whether a write now would change anything: the fields' edits go into the
+// selected record first, as a change of selection puts them there.
+static bool HasPendingEdits() {
+  if (IsMainBoxChecked(IDX_IGNORE_SERIAL) != IgnoreSerialAsRead()) return true;
+  if (SelectedRecord()) CommitFields();
+  // Without the records as read (memory ran out) nothing tells: asking
+  // costs less than losing edits.
+  if (!Inventory.AsRead) return Inventory.count != 0;
+  ChangeSet planned;
+  for (uint32_t i = 0; i < Inventory.count && planned.Changes.empty(); i++)
+    if (Inventory.Records[i].DeviceId != 0)
+      PlanDeviceChanges(&planned, &Inventory.AsRead[i], &Inventory.Records[i], THROUGH_REGISTRY,
+                        (int)i);
+  return !planned.Changes.empty();
+}
+
+bool ConfirmPendingEdits(HWND owner) {
+  return !HasPendingEdits() || ConfirmAbort(owner, CancelQuestion);
 }
 
 // Probing 256 ports takes a while: the wait cursor says so.
@@ -162,10 +198,10 @@ void OnMainCommand(HWND, int id, int notification) {
       OnOk();
       break;
     case IDB_CANCEL:
-      OnAbort("Abort Configuration?\nUnsaved Data will be lost");
+      OnAbort(CancelQuestion);
       break;
     case IDM_EXIT:
-      OnAbort("Abort Configuration??\nUnsaved Data will be lost");
+      OnAbort(ExitQuestion);
       break;
     case IDB_APPLY:
       OnApply();

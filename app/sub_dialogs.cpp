@@ -1,12 +1,14 @@
 #include "app/sub_dialogs.h"
 
 #include "app/about_box.h"
+#include "app/main_commands.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "baud/baud_dialog.h"
 #include "bufwrite/bufwrite_dialog.h"
 #include "comdb/comport_dialog.h"
 #include "configfile/config_file_dialogs.h"
+#include "history/history_dialog.h"
 #include "main_window_ids.h"
 
 // The selected record as its settings were read: what the sub-dialogs'
@@ -48,6 +50,13 @@ static void RunLoadConfiguration(DeviceRecord* record) {
   if (LoadConfiguration(MainWindow, record, &MainWindowMessages)) ShowSelectedDevice();
 }
 
+// The journal's sets and their undo. The window lends the dialog its boxes,
+// Cancel's question for edits not written yet, and Apply's re-read.
+static void RunChangeHistory() {
+  const HistoryWindowHooks hooks = {MessageBoxAtCursor, ConfirmPendingEdits, ReadPortsAgain};
+  if (!ShowChangeHistoryDialog(MainWindow, hooks)) ShowDialogFailed();
+}
+
 struct SubDialogCommand {
   int Id;
   void (*RunOnRecord)(DeviceRecord* record);  // needs a selected port
@@ -60,6 +69,7 @@ static const SubDialogCommand SubDialogCommands[] = {
     {IDB_RENAME_COM_PORT, RunRenameComPort, nullptr},
     {IDM_SAVE_CONFIGURATION, RunSaveConfiguration, nullptr},
     {IDM_LOAD_CONFIGURATION, RunLoadConfiguration, nullptr},
+    {IDM_CHANGE_HISTORY, nullptr, RunChangeHistory},
     {IDM_ABOUT, nullptr, RunAboutCommand},
     {IDM_VIEW_HELP, nullptr, RunViewHelpCommand},
 };

@@ -37,6 +37,7 @@
 #define IDM_SAVE_CONFIGURATION 40003
 #define IDM_VIEW_HELP 40012
 #define IDM_LOAD_CONFIGURATION 40014
+#define IDM_CHANGE_HISTORY 40020
 
 // Texts shared by the resource and the code.
 #define MAIN_WINDOW_TITLE "Orvane Portmeld Configurator 1.0"

@@ -13,11 +13,27 @@
 #include "comdb/comport_dialog_ids.h"
 #include "e2e/driver.h"
 #include "e2e/steps.h"
+#include "history/history_dialog_ids.h"
+#include "listview_remote.h"
 #include "main_window_ids.h"
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// The Change History dialog with the newest set portmeld made selected:
+// the start-up access sets of the window's starts come after it.
+int SelectNewestPortmeldSet(AppSession* app) {
+  const int programColumn = 3;  // after the set's number, time and user
+  int count = 0;
+  if (!ReadListViewCount(app, IDV_CHANGE_SETS, &count)) return 0;
+  for (int row = 0; row < count; ++row) {
+    std::string program;
+    if (!ReadListViewCell(app, IDV_CHANGE_SETS, row, programColumn, &program)) return 0;
+    if (program.compare(0, 9, "portmeld ") == 0) return SelectListViewRows(app, IDV_CHANGE_SETS, {row});
+  }
+  return FailStep(app, "the journal holds no set of portmeld");
+}
 
 // Dialogs open with their top-left corner at the pointer under Wine: these
 // places keep every window whole on the 1024 x 768 desktop.
@@ -70,12 +86,16 @@ TEST_F(Screenshots, MainWindowAndEveryDialog) {
     Do How;  // Click for the buttons, Command for the menu items
     int Id;
     const char* Caption;
+    int (*Arrange)(AppSession* app);  // before the picture; nullptr for nothing
   } dialogs[] = {
-      {"baud-rate-mapping", Do::Click, IDB_BAUD_RATE_MAPPINGS, BAUD_DIALOG_TITLE},
-      {"buffered-writes", Do::Click, IDB_BUFFERED_WRITES, BUFWRITE_DIALOG_TITLE},
-      {"com-port-assignment", Do::Click, IDB_RENAME_COM_PORT, COM_PORT_DIALOG_TITLE},
-      {"save-configuration", Do::Command, IDM_SAVE_CONFIGURATION, "Save As"},
-      {"about-box", Do::Command, IDM_ABOUT, "About"},
+      {"baud-rate-mapping", Do::Click, IDB_BAUD_RATE_MAPPINGS, BAUD_DIALOG_TITLE, nullptr},
+      {"buffered-writes", Do::Click, IDB_BUFFERED_WRITES, BUFWRITE_DIALOG_TITLE, nullptr},
+      {"com-port-assignment", Do::Click, IDB_RENAME_COM_PORT, COM_PORT_DIALOG_TITLE, nullptr},
+      {"save-configuration", Do::Command, IDM_SAVE_CONFIGURATION, "Save As", nullptr},
+      {"about-box", Do::Command, IDM_ABOUT, "About", nullptr},
+      // The changes scripts/screenshots made with portmeld, the newest selected.
+      {"change-history", Do::Command, IDM_CHANGE_HISTORY, CHANGE_HISTORY_TITLE,
+       SelectNewestPortmeldSet},
   };
   const std::string dialogCorner =
       std::to_string(DialogCorner) + "," + std::to_string(DialogCorner);
@@ -85,6 +105,7 @@ TEST_F(Screenshots, MainWindowAndEveryDialog) {
            {d.How, d.Id},
            {Do::Window, 0, d.Caption},
            {Do::NoMessage}});
+    if (!HasFatalFailure() && d.Arrange && !d.Arrange(&App)) FAIL() << App.Error;
     Picture(d.Picture);
     Steps({{Do::Key, VK_ESCAPE}, {Do::Window, 0, MAIN_WINDOW_TITLE}});
     // Renaming a port ends with a fresh list: select the port again.
