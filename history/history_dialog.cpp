@@ -109,16 +109,9 @@ std::string UndoReason(const HistoryRow& row) {
   return "";
 }
 
-// A thing the undo left alone, as one line: the port, then the core's words
-// without their hint at the console's --force, which "Undo anyway" stands
-// for here.
+// A thing the undo left alone, as one line: the port, then the core's words.
 std::string IssueLine(const UndoIssue& issue) {
   std::string message = issue.Message;
-  size_t hint = message.find(" (--force");
-  if (hint != std::string::npos) {
-    size_t close = message.find(')', hint);
-    message.erase(hint, close == std::string::npos ? std::string::npos : close - hint + 1);
-  }
   if (issue.Error) message += ": " + SystemMessage(issue.Error);
   return (issue.Port.empty() ? std::string() : issue.Port + "  ") + message;
 }
@@ -318,19 +311,17 @@ bool PlanWithoutWriting(HistoryDialog* d, uint64_t id, bool force) {
   UndoResult plain;
   UndoChangeSet(RequestFor(id, force, true), &plain, nullptr);
   if (ShowRefusal(d, plain, id)) return false;
-  if (!force) {
-    UndoResult forced;
-    UndoChangeSet(RequestFor(id, true, true), &forced, nullptr);
-    if (forced.Refusal == UNDO_PLANNED && forced.Issues.size() < plain.Issues.size()) {
-      std::string lines;
-      for (const UndoIssue& issue : plain.Issues) lines += "\n" + IssueLine(issue);
-      Ask(d, "Change set " + Id(id) + " was not undone: values it changed were changed since." +
-                 lines + "\n\n\"Undo anyway\" puts them back too.",
-          MB_OK | MB_ICONWARNING);
-      d->OfferedAnyway = id;
-      ShowSelectedSet(d);
-      return false;
-    }
+  bool forcible = false;
+  for (const UndoIssue& issue : plain.Issues) forcible = forcible || issue.ForceHint;
+  if (!force && forcible) {
+    std::string lines;
+    for (const UndoIssue& issue : plain.Issues) lines += "\n" + IssueLine(issue);
+    Ask(d, "Change set " + Id(id) + " was not undone: values it changed were changed since." +
+               lines + "\n\n\"Undo anyway\" puts them back too.",
+        MB_OK | MB_ICONWARNING);
+    d->OfferedAnyway = id;
+    ShowSelectedSet(d);
+    return false;
   }
   if (plain.Set.Changes.empty() && plain.Issues.empty()) {
     Ask(d, "The registry holds what change set " + Id(id) + " found: nothing to put back.",
