@@ -319,7 +319,8 @@ bool DecodeAccessList(const Json& change, const ValueImage& before, const ValueI
       !ParseSddl(std::string(after.Data.begin(), after.Data.end()), &to))
     return false;
   std::string owner = Owner(change);
-  if (from.Owner != to.Owner) {
+  // A list set without its owner records none: the owner stayed.
+  if (!from.Owner.empty() && !to.Owner.empty() && from.Owner != to.Owner) {
     std::string a = AccountName(from.Owner, namer), b = AccountName(to.Owner, namer);
     words->Lines.push_back("  " + owner + "  owner  " + a + " -> " + b);
     words->Settings.push_back({{"setting", "owner"}, {"from", a}, {"to", b}});
@@ -416,8 +417,22 @@ std::vector<std::string> SetChangeLines(const JournalSet& set, AccountNamer name
   std::vector<std::string> lines;
   const Json& changes = set.Begun["changes"];
   std::vector<RecordedRename> renames = RecordedRenames(changes);
+  // ComDB is said once, where the set last wrote it: the numbers its writes
+  // reserved and freed together (a rename reserves first and frees last).
+  std::vector<size_t> comDb;
+  for (size_t i = 0; i < changes.size(); ++i)
+    if (IsComDbChange(changes[i])) comDb.push_back(i);
+  Words comDbWords;
+  ValueImage first, ignored, last;
+  bool together = comDb.size() > 1 && Images(changes[comDb.front()], &first, &ignored) &&
+                  Images(changes[comDb.back()], &ignored, &last) &&
+                  DecodeComDb(first, last, &comDbWords);
   for (size_t i = 0; i < changes.size(); ++i) {
     if (!changes[i].is_object()) continue;
+    if (together && IsComDbChange(changes[i])) {
+      if (i == comDb.back()) lines.insert(lines.end(), comDbWords.Lines.begin(), comDbWords.Lines.end());
+      continue;
+    }
     Words words = DecodeChange(set, renames, i, namer);
     lines.insert(lines.end(), words.Lines.begin(), words.Lines.end());
   }
