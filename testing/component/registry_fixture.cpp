@@ -161,6 +161,14 @@ void WriteStandinDevices(const std::string& content) {
   SetEnvironmentVariableA("PORTMELD_D2XX_LOG", log.c_str());
 }
 
+int CountStandinCalls(const char* call) {
+  std::string log = ReadStandinLog(), name = call;
+  int count = 0;
+  for (size_t at = 0; (at = log.find(name, at)) != std::string::npos; at++)
+    if (at == 0 || log[at - 1] == '\n') count++;
+  return count;
+}
+
 std::string ReadStandinLog() {
   char log[MAX_PATH];
   if (!GetEnvironmentVariableA("PORTMELD_D2XX_LOG", log, sizeof log)) return "";

@@ -49,3 +49,5 @@ std::vector<std::string> FolderContents(const std::string& folder);
 // PORTMELD_D2XX_LOG, emptied here.
 void WriteStandinDevices(const std::string& content);
 std::string ReadStandinLog();
+// How many calls of that name the stand-in's log holds ("FT_Reload").
+int CountStandinCalls(const char* call);

@@ -60,14 +60,6 @@ void MakeJournalUnreadable() {
 // Someone else changes the value after Apply.
 void LatencyChangedSince() { SetDword(Com5Params(), "LatencyTimer", 7); }
 
-int Reloads() {
-  std::string log = ReadStandinLog();
-  int count = 0;
-  for (size_t at = 0; (at = log.find("FT_Reload", at)) != std::string::npos; at++)
-    if (at == 0 || log[at - 1] == '\n') count++;
-  return count;
-}
-
 // The shared story: COM5 attached, its latency timer applied as 3 (set 2).
 const std::vector<Step> ApplyLatency3 = Then(Start, {
     {Do::SelectRow, IDL_DEVICES, "0"},
@@ -258,7 +250,7 @@ TEST_P(HistoryUndo, FollowsTheStory) {
        {Do::NoMessage},
        {Do::ExpectText, IDE_LATENCY_TIMER, story.Shown}});
   EXPECT_EQ(story.Latency, ReadDword(Com5Params(), "LatencyTimer"));
-  EXPECT_EQ(story.Reloads, Reloads());
+  EXPECT_EQ(story.Reloads, CountStandinCalls("FT_Reload"));
   Run(CancelAndExit);
 }
 

@@ -46,14 +46,6 @@ void Portmeld(const std::string& args) {
       << run.Out;
 }
 
-int Reloads() {
-  std::string log = ReadStandinLog();
-  int count = 0;
-  for (size_t at = 0; (at = log.find("FT_Reload", at)) != std::string::npos; at++)
-    if (at == 0 || log[at - 1] == '\n') count++;
-  return count;
-}
-
 }  // namespace
 
 // Apply writes what the user changed, merged onto what is in the registry
@@ -75,7 +67,7 @@ TEST_F(E2eScenario, ApplyKeepsWhatAnotherProgramWroteMeanwhile) {
   EXPECT_EQ(3u, ReadDword(Com5Params(), "LatencyTimer"));
   EXPECT_EQ(7u, ReadDword(Com6Params(), "LatencyTimer"));
   EXPECT_EQ(aliased, ConfigDataOf(Com5Params()));
-  EXPECT_EQ(1, Reloads());
+  EXPECT_EQ(1, CountStandinCalls("FT_Reload"));
   Run(CancelAndExit);
 }
 
@@ -99,7 +91,7 @@ TEST_F(E2eScenario, ApplyWaitsForTheWriterLockThenWritesNothing) {
   EXPECT_GE(waited, 9000u);
   EXPECT_TRUE(AnswerMessageBox(&App, IDOK)) << App.Error;
   EXPECT_EQ(16u, ReadDword(Com5Params(), "LatencyTimer"));
-  EXPECT_EQ(0, Reloads());
+  EXPECT_EQ(0, CountStandinCalls("FT_Reload"));
 
   EndProcess(&holder);  // killed holding it: the lock is abandoned
   Run({{Do::Window, MainTitle},
