@@ -18,6 +18,7 @@
 #include "comdb/comdb_bits.h"
 #include "comdb/comdb_registry.h"
 #include "comdb/rename.h"
+#include "devices/device_names.h"
 #include "devices/change_set.h"
 #include "devices/write_transaction.h"
 #include "configfile/config_codec.h"

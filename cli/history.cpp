@@ -43,11 +43,6 @@ void AddWarnings(const JournalContents& contents, Outcome* outcome) {
   outcome->Document["warnings"] = warnings;
 }
 
-std::string Text(const Json& object, const char* name) {
-  auto found = object.find(name);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
 // The journal's changes as they are, each with the settings it changed.
 Json ChangesWithSettings(const JournalSet& set) {
   Json changes = set.Begun["changes"];
@@ -167,10 +162,10 @@ int RunHistory(const CommandLine& line, Outcome* outcome) {
     if (shown++ == line.Last) break;
     const Json& begun = set->Begun;
     Json entry = {{"id", set->Id},
-                  {"time", Text(begun, "time")},
-                  {"user", Text(begun, "user")},
-                  {"program", Text(begun, "program")},
-                  {"command", Text(begun, "command")},
+                  {"time", JsonText(begun, "time")},
+                  {"user", JsonText(begun, "user")},
+                  {"program", JsonText(begun, "program")},
+                  {"command", JsonText(begun, "command")},
                   {"state", set->State},
                   {"changes", ChangesWithSettings(*set)}};
     if (set->State == "partial") entry["failed"] = set->Failed;

@@ -9,6 +9,7 @@
 
 #include "cli/profile.h"
 #include "history/port_settings.h"
+#include "devices/device_names.h"
 #include "devices/inventory.h"
 #include "devices/registry_paths.h"
 #include "devices/settings_store.h"

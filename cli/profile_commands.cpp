@@ -16,6 +16,7 @@
 #include "cli/profile.h"
 #include "cli/profile_commands.h"
 #include "history/port_settings.h"
+#include "devices/device_names.h"
 #include "devices/device_keys.h"
 #include "devices/settings_store.h"
 

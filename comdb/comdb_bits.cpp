@@ -11,6 +11,11 @@ int FreeComNumbers(const unsigned char* comDb, int* numbers) {
   return count;
 }
 
+bool ComNumberTaken(const unsigned char* value, size_t valueLength, int n) {
+  if (n < 1 || (size_t)(n - 1) / 8 >= valueLength) return false;
+  return (value[(n - 1) / 8] >> ((n - 1) % 8)) & 1;
+}
+
 void ReserveComNumber(unsigned char* comDb, int n) {
   if (n < 1 || n > COMDB_MAX_NUMBER) return;
   comDb[(n - 1) / 8] = (unsigned char)(comDb[(n - 1) / 8] | 1 << ((n - 1) % 8));

@@ -13,6 +13,10 @@ enum { COMDB_MAX_NUMBER = COMDB_SIZE * 8 };  // 256
 // COMDB_MAX_NUMBER) and returns how many there are.
 int FreeComNumbers(const unsigned char* comDb, int* numbers);
 
+// Whether ComDB as stored (any length) has n taken; numbers beyond the
+// value's end are free.
+bool ComNumberTaken(const unsigned char* value, size_t valueLength, int n);
+
 // Mark n (1 to 256) taken or free; any other n changes nothing.
 void ReserveComNumber(unsigned char* comDb, int n);
 void ReleaseComNumber(unsigned char* comDb, int n);

@@ -16,6 +16,10 @@ void ApplyRegistrySerialRule(DeviceRecord* record);
 // characters leaves the record zero-filled.
 void ParseDeviceKeyName(const char* name, DeviceRecord* record);
 
+// ASCII letters compared without case: "COM5" and "com5", "ComDB" and
+// "COMDB" (the registry's names are case-blind).
+bool EqualsIgnoringCase(const std::string& a, const std::string& b);
+
 enum { COM_NUMBER_MAX = 256 };  // the highest number ComDB keeps
 
 // "COM7" in any case: 7; 0 for anything else (no number, a leading zero,

@@ -90,19 +90,18 @@ std::string LocalTimeText(const std::string& utc) {
 }
 
 // Why Undo is disabled for the row; "" when it is not.
-std::string UndoReason(const HistoryRow& row) {
-  switch (row.Undo) {
+std::string UndoReason(uint64_t id, UndoAbility ability, uint64_t undoneBy) {
+  switch (ability) {
     case UNDO_ABLE_ALREADY_UNDONE:
-      return "Change set " + Id(row.Id) + " is already undone by change set " + Id(row.UndoneBy) +
-             ".";
+      return "Change set " + Id(id) + " is already undone by change set " + Id(undoneBy) + ".";
     case UNDO_ABLE_NOTHING:
-      return "Change set " + Id(row.Id) +
+      return "Change set " + Id(id) +
              " removed devices or reloaded the driver only: that cannot be undone.";
     case UNDO_ABLE_START_UP_ACCESS:
-      return "Change set " + Id(row.Id) +
+      return "Change set " + Id(id) +
              " gave this program the access lists it needs to write the driver settings. "
              "It is undone from an elevated prompt only: portmeld undo " +
-             Id(row.Id);
+             Id(id);
     case UNDO_ABLE:
       break;
   }
@@ -183,7 +182,7 @@ void ShowSelectedSet(const HistoryDialog* d) {
   std::string lines;
   for (const std::string& line : row->Lines) lines += (lines.empty() ? "" : "\r\n") + line;
   SetWindowTextA(d->Lines, lines.c_str());
-  SetWindowTextA(d->Reason, UndoReason(*row).c_str());
+  SetWindowTextA(d->Reason, UndoReason(row->Id, row->Undo, row->UndoneBy).c_str());
   EnableWindow(d->Undo, row->Undo == UNDO_ABLE);
   EnableWindow(d->UndoAnyway, row->Undo == UNDO_ABLE && row->Id == d->OfferedAnyway);
 }
@@ -283,14 +282,10 @@ bool ShowRefusal(const HistoryDialog* d, const UndoResult& result, uint64_t id) 
           MB_OK | MB_ICONWARNING);
       break;
     case UNDO_ALREADY_UNDONE:
-      Ask(d, "Change set " + Id(id) + " is already undone by change set " + Id(result.UndoneBy) +
-                 ".",
-          MB_OK | MB_ICONWARNING);
+      Ask(d, UndoReason(id, UNDO_ABLE_ALREADY_UNDONE, result.UndoneBy), MB_OK | MB_ICONWARNING);
       break;
     case UNDO_CANNOT_BE_UNDONE:
-      Ask(d, "Change set " + Id(id) +
-                 " removed devices or reloaded the driver only: that cannot be undone.",
-          MB_OK | MB_ICONWARNING);
+      Ask(d, UndoReason(id, UNDO_ABLE_NOTHING, 0), MB_OK | MB_ICONWARNING);
       break;
     case UNDO_WITHHELD:
       break;  // the lock or the journal said no, and that was shown

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
+#include "comdb/comdb_bits.h"
 #include "devices/config_data.h"
+#include "devices/device_names.h"
 #include "devices/device_record.h"
 #include "devices/driver_values.h"
 #include "history/port_settings.h"
@@ -19,25 +21,12 @@ struct Words {
   Json Settings = Json::array();
 };
 
-std::string Text(const Json& object, const char* name) {
-  if (!object.is_object()) return "";
-  auto found = object.find(name);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
-  return true;
-}
-
 // COM5, a serial, or the key's last name for a machine-wide value.
 std::string Owner(const Json& change) {
-  std::string name = Text(change, "port");
-  if (name.empty()) name = Text(change, "serial");
+  std::string name = JsonText(change, "port");
+  if (name.empty()) name = JsonText(change, "serial");
   if (name.empty()) {
-    std::string key = Text(change, "key");
+    std::string key = JsonText(change, "key");
     name = key.substr(key.find_last_of('\\') + 1);
   }
   return name;
@@ -46,11 +35,11 @@ std::string Owner(const Json& change) {
 }  // namespace
 
 std::string JournalChangeLine(const Json& change) {
-  std::string action = Text(change, "action");
+  std::string action = JsonText(change, "action");
   if (action == "remove-device") return "  " + Owner(change) + "  device removed";
   if (action == "reload-driver") return "  driver reloaded";
   if (!action.empty()) return "  " + Owner(change) + "  " + action;
-  std::string what = IsSecurityChange(change) ? "owner and access list" : Text(change, "value");
+  std::string what = IsSecurityChange(change) ? "owner and access list" : JsonText(change, "value");
   return "  " + Owner(change) + "  " + what + "  " +
          ShownJournalValue(change.value("before", Json())) + " -> " +
          ShownJournalValue(change.value("after", Json()));
@@ -120,7 +109,7 @@ bool DecodeConfigData(const Json& change, const ValueImage& before, const ValueI
 const SettingSpec* NumberSetting(const std::string& value) {
   for (const SettingSpec& definition : Settings)
     if (definition.Kind == SETTING_NUMBER &&
-        SameTextIgnoringCase(value, DriverValues[definition.Value].Name))
+        EqualsIgnoringCase(value, DriverValues[definition.Value].Name))
       return &definition;
   return nullptr;
 }
@@ -156,7 +145,7 @@ std::vector<std::string> FilterNames(const ValueImage& image) {
 }
 
 bool SerialEnumeratorOnly(const std::vector<std::string>& names) {
-  return names.empty() || (names.size() == 1 && SameTextIgnoringCase(names[0], "serenum"));
+  return names.empty() || (names.size() == 1 && EqualsIgnoringCase(names[0], "serenum"));
 }
 
 std::string JoinedNames(const ValueImage& image, const std::vector<std::string>& names) {
@@ -192,7 +181,7 @@ bool DecodeIgnoreSerial(const std::string& value, const ValueImage& before,
                         const ValueImage& after, Words* words) {
   static const char prefix[] = "IgnoreHWSerNum";
   size_t length = sizeof prefix - 1;
-  if (value.size() != length + 8 || !SameTextIgnoringCase(value.substr(0, length), prefix))
+  if (value.size() != length + 8 || !EqualsIgnoringCase(value.substr(0, length), prefix))
     return false;
   std::string ids = value.substr(length);
   std::string owner = ids.substr(0, 4) + ":" + ids.substr(4);
@@ -207,12 +196,11 @@ bool DecodeComDb(const ValueImage& before, const ValueImage& after, Words* words
   size_t size = std::max(before.Data.size(), after.Data.size());
   Json reserved = Json::array(), freed = Json::array();
   std::string reservedText, freedText;
-  for (size_t bit = 0; bit < size * 8; ++bit) {
-    size_t byte = bit / 8;
-    bool a = byte < before.Data.size() && (before.Data[byte] >> (bit % 8)) & 1;
-    bool b = byte < after.Data.size() && (after.Data[byte] >> (bit % 8)) & 1;
+  for (int number = 1; (size_t)number <= size * 8; ++number) {
+    bool a = ComNumberTaken(before.Data.data(), before.Data.size(), number);
+    bool b = ComNumberTaken(after.Data.data(), after.Data.size(), number);
     if (a == b) continue;
-    std::string name = "COM" + std::to_string(bit + 1);
+    std::string name = "COM" + std::to_string(number);
     (b ? reserved : freed).push_back(name);
     std::string& text = b ? reservedText : freedText;
     text += (text.empty() ? "" : " ") + name;
@@ -297,11 +285,11 @@ std::string EntryWords(const std::string& entry, AccountNamer namer) {
   static const char* const write[] = {"KW", "GW", "0x20006"};
   std::string what = rights;
   for (const char* r : full)
-    if (SameTextIgnoringCase(rights, r)) what = "full control";
+    if (EqualsIgnoringCase(rights, r)) what = "full control";
   for (const char* r : read)
-    if (SameTextIgnoringCase(rights, r)) what = "read";
+    if (EqualsIgnoringCase(rights, r)) what = "read";
   for (const char* r : write)
-    if (SameTextIgnoringCase(rights, r)) what = "write";
+    if (EqualsIgnoringCase(rights, r)) what = "write";
   std::string text = (type == "D" ? "deny " : type == "A" ? "" : type + " ") +
                      AccountName(fields[5], namer) + " " + what;
   if (flags.find("IO") != std::string::npos)
@@ -348,7 +336,7 @@ Words DecodeChange(const JournalSet& set, const std::vector<RecordedRename>& ren
   Words words;
   ValueImage before, after;
   bool decoded = false;
-  std::string value = Text(change, "value");
+  std::string value = JsonText(change, "value");
   if (IsSecurityChange(change)) {
     decoded = Images(change, &before, &after) &&
               DecodeAccessList(change, before, after, namer, &words);
@@ -358,7 +346,7 @@ Words DecodeChange(const JournalSet& set, const std::vector<RecordedRename>& ren
       if (rename.PortChange != index) continue;
       std::string from = rename.PortBefore.Present ? ShownValue(rename.PortBefore) : "absent";
       std::string to = ShownValue(rename.PortAfter);
-      std::string serial = Text(change, "serial");
+      std::string serial = JsonText(change, "serial");
       words.Lines.push_back("  " + from + " -> " + to + (serial.empty() ? "" : "  (" + serial + ")"));
       words.Settings.push_back({{"setting", "port"},
                                 {"from", rename.PortBefore.Present ? Json(from) : Json(nullptr)},
@@ -368,9 +356,9 @@ Words DecodeChange(const JournalSet& set, const std::vector<RecordedRename>& ren
     const SettingSpec* number = NumberSetting(value);
     if (IsComDbChange(change))
       decoded = DecodeComDb(before, after, &words);
-    else if (SameTextIgnoringCase(value, DriverValues[VALUE_CONFIG_DATA].Name))
+    else if (EqualsIgnoringCase(value, DriverValues[VALUE_CONFIG_DATA].Name))
       decoded = DecodeConfigData(change, before, after, &words);
-    else if (SameTextIgnoringCase(value, DriverValues[VALUE_UPPER_FILTERS].Name))
+    else if (EqualsIgnoringCase(value, DriverValues[VALUE_UPPER_FILTERS].Name))
       decoded = DecodeUpperFilters(change, before, after, &words);
     else if (number)
       decoded = DecodeNumber(change, *number, before, after, &words);
@@ -391,7 +379,7 @@ std::string SetOutcomeText(const JournalSet& set) {
   if (set.Reload.is_string())
     text += ", driver reloaded";
   else if (set.Reload.is_object())
-    text += ", driver not reloaded: " + Text(set.Reload, "failed");
+    text += ", driver not reloaded: " + JsonText(set.Reload, "failed");
   // The devices restarted after the writes, by how it went.
   static const char* const results[][2] = {{"restarted", "restarted"},
                                            {"restart-pending", "restart pending"},
@@ -399,17 +387,17 @@ std::string SetOutcomeText(const JournalSet& set) {
   for (const auto& result : results) {
     std::string ports;
     for (const Json& restart : set.Restart)
-      if (Text(restart, "result") == result[0]) ports += " " + Owner(restart);
+      if (JsonText(restart, "result") == result[0]) ports += " " + Owner(restart);
     if (!ports.empty()) text += std::string(", ") + result[1] + ports;
   }
   return text;
 }
 
 std::string SetHeadline(const JournalSet& set) {
-  std::string time = Text(set.Begun, "time");
+  std::string time = JsonText(set.Begun, "time");
   if (time.size() > 10 && time[10] == 'T') time[10] = ' ';
-  return "#" + std::to_string(set.Id) + "  " + time + "  " + Text(set.Begun, "user") + "  " +
-         Text(set.Begun, "program") + "  " + Text(set.Begun, "command") + "  " +
+  return "#" + std::to_string(set.Id) + "  " + time + "  " + JsonText(set.Begun, "user") + "  " +
+         JsonText(set.Begun, "program") + "  " + JsonText(set.Begun, "command") + "  " +
          SetOutcomeText(set);
 }
 
@@ -438,7 +426,7 @@ std::vector<std::string> SetChangeLines(const JournalSet& set, AccountNamer name
   }
   for (const Json& restart : set.Restart)
     if (restart.is_object())
-      lines.push_back("  " + Text(restart, "port") + "  restart  " + Text(restart, "result"));
+      lines.push_back("  " + JsonText(restart, "port") + "  restart  " + JsonText(restart, "result"));
   return lines;
 }
 
@@ -448,25 +436,15 @@ Json ChangeSettings(const JournalSet& set, size_t change, AccountNamer namer) {
   return DecodeChange(set, RecordedRenames(changes), change, namer).Settings;
 }
 
-UndoAbility UndoAbilityOf(const JournalSet& set) {
-  if (set.UndoneBy) return UNDO_ABLE_ALREADY_UNDONE;
-  bool any = false;
-  for (const Json& change : set.Begun["changes"])
-    any = any || IsValueChange(change) || IsSecurityChange(change);
-  if (!any) return UNDO_ABLE_NOTHING;
-  if (Text(set.Begun, "command") == StartUpAccessCommand) return UNDO_ABLE_START_UP_ACCESS;
-  return UNDO_ABLE;
-}
-
 std::vector<HistoryRow> HistoryRows(const JournalContents& contents, AccountNamer namer) {
   std::vector<HistoryRow> rows;
   for (auto set = contents.Sets.rbegin(); set != contents.Sets.rend(); ++set) {
     HistoryRow row;
     row.Id = set->Id;
-    row.Time = Text(set->Begun, "time");
-    row.User = Text(set->Begun, "user");
-    row.Program = Text(set->Begun, "program");
-    row.Command = Text(set->Begun, "command");
+    row.Time = JsonText(set->Begun, "time");
+    row.User = JsonText(set->Begun, "user");
+    row.Program = JsonText(set->Begun, "program");
+    row.Command = JsonText(set->Begun, "command");
     row.State = SetOutcomeText(*set);
     row.Lines = SetChangeLines(*set, namer);
     row.Undo = UndoAbilityOf(*set);

@@ -39,15 +39,6 @@ std::vector<std::string> SetChangeLines(const JournalSet& set, AccountNamer name
 nlohmann::ordered_json ChangeSettings(const JournalSet& set, size_t change,
                                       AccountNamer namer = nullptr);
 
-// Whether undo can put the set back, and if not, why.
-enum UndoAbility {
-  UNDO_ABLE,
-  UNDO_ABLE_ALREADY_UNDONE,  // undone by set UndoneBy
-  UNDO_ABLE_NOTHING,         // removals and reloads only: nothing to put back
-  UNDO_ABLE_START_UP_ACCESS  // the window's own access lists: undone by id from the console only
-};
-UndoAbility UndoAbilityOf(const JournalSet& set);
-
 // One change set as the window lists it: plain text, no JSON.
 struct HistoryRow {
   uint64_t Id = 0;
@@ -58,5 +49,6 @@ struct HistoryRow {
   UndoAbility Undo = UNDO_ABLE;
   uint64_t UndoneBy = 0;
 };
+
 // The journal's sets, newest first.
 std::vector<HistoryRow> HistoryRows(const JournalContents& contents, AccountNamer namer = nullptr);

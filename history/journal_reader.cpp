@@ -38,14 +38,13 @@ uint64_t UndoneId(const std::string& command) {
   return strtoull(number.c_str(), nullptr, 10);
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) return false;
-  return true;
-}
-
 }  // namespace
+
+std::string JsonText(const Json& object, const char* name) {
+  std::string text;
+  if (object.is_object()) StringField(object, name, &text);
+  return text;
+}
 
 bool ParseJournalValue(const Json& image, ValueImage* value) {
   *value = ValueImage();
@@ -212,6 +211,16 @@ const JournalSet* NewestUndoable(const JournalContents& contents) {
       if (IsValueChange(change)) return &*set;
   }
   return nullptr;
+}
+
+UndoAbility UndoAbilityOf(const JournalSet& set) {
+  if (set.UndoneBy) return UNDO_ABLE_ALREADY_UNDONE;
+  bool any = false;
+  for (const Json& change : set.Begun["changes"])
+    any = any || IsValueChange(change) || IsSecurityChange(change);
+  if (!any) return UNDO_ABLE_NOTHING;
+  if (JsonText(set.Begun, "command") == StartUpAccessCommand) return UNDO_ABLE_START_UP_ACCESS;
+  return UNDO_ABLE;
 }
 
 UndoStep PlanValueUndo(const ValueImage& current, const ValueImage& before,

@@ -15,6 +15,9 @@
 #include "devices/value_image.h"
 
 
+// A text field of a journal line or change; "" when it is missing or not text.
+std::string JsonText(const nlohmann::ordered_json& object, const char* name);
+
 // null, or {"type": "REG_DWORD" (or a number as text), "data": "hex"}, or
 // {"type": "SDDL", "data": "O:BAD:..."} for a key's owner and access list.
 // False for anything else.
@@ -56,6 +59,15 @@ bool SetTouches(const JournalSet& set, const std::string& port);
 // The set undo takes without an id: the newest done or partial one, not
 // undone yet, with a value to put back. nullptr when there is none.
 const JournalSet* NewestUndoable(const JournalContents& contents);
+// Whether undo can put the set back, and if not, why.
+enum UndoAbility {
+  UNDO_ABLE,
+  UNDO_ABLE_ALREADY_UNDONE,  // undone by set UndoneBy
+  UNDO_ABLE_NOTHING,         // removals and reloads only: nothing to put back
+  UNDO_ABLE_START_UP_ACCESS  // the window's own access lists: undone by id from the console only
+};
+UndoAbility UndoAbilityOf(const JournalSet& set);
+
 // Whether the change is a value write (not a device removal or reload).
 bool IsValueChange(const nlohmann::ordered_json& change);
 // Whether the change set a key's owner and access list.

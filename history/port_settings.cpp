@@ -183,18 +183,6 @@ bool ListedBefore(const std::string& portA, const std::string& serialA, const st
   return serialA < serialB;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  size_t length = strlen(b);
-  if (a.size() != length) return false;
-  for (size_t i = 0; i < length; ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 static bool ParseOnOff(const std::string& text, uint32_t* on) {
   static const char* const onWords[] = {"on", "true", "1"};
   static const char* const offWords[] = {"off", "false", "0"};

@@ -90,9 +90,6 @@ int ComNumberOf(const std::string& name);
 bool ListedBefore(const std::string& portA, const std::string& serialA, const std::string& portB,
                   const std::string& serialB);
 
-// ASCII letters compared without case: "COM5" and "com5".
-bool EqualsIgnoringCase(const std::string& a, const char* b);
-
 // The generated rate of an alias entry to three decimals: what `show` gives
 // for it, and what gives the same entry again when set.
 double GeneratedRateOfEntry(uint32_t entry);

@@ -21,17 +21,11 @@ namespace {
 
 const char PutsBackAnyway[] = "--force puts it back anyway";
 
-std::string Text(const Json& object, const char* name) {
-  auto found = object.find(name);
-  return found != object.end() && found->is_string() ? found->get<std::string>() : "";
-}
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), ::tolower);
   return text;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
 
 
@@ -39,7 +33,7 @@ bool SameText(const std::string& a, const std::string& b) { return Lower(a) == L
 // below), named by its key; false for any other key.
 bool DeviceOfKey(const std::string& key, DeviceRecord* device) {
   std::string root = std::string(FtdibusKeyPath) + "\\";
-  if (key.size() <= root.size() || !SameText(key.substr(0, root.size()), root)) return false;
+  if (key.size() <= root.size() || !EqualsIgnoringCase(key.substr(0, root.size()), root)) return false;
   std::string rest = key.substr(root.size());
   size_t slash = rest.find('\\');
   if (slash == std::string::npos || rest.compare(slash, 5, "\\0000") != 0) return false;
@@ -52,7 +46,7 @@ bool DeviceOfKey(const std::string& key, DeviceRecord* device) {
 // as the system's tools set them.
 bool InstanceProperty(const std::string& key, const std::string& value) {
   DeviceRecord device;
-  return (SameText(value, "UpperFilters") || SameText(value, "FriendlyName")) &&
+  return (EqualsIgnoringCase(value, "UpperFilters") || EqualsIgnoringCase(value, "FriendlyName")) &&
          DeviceOfKey(key, &device) && key.size() > 5 && key.compare(key.size() - 5, 5, "\\0000") == 0;
 }
 
@@ -67,8 +61,7 @@ struct RenameUnit {
 };
 
 bool ComDbBit(const ValueImage& value, int number) {
-  size_t byte = (size_t)(number - 1) / 8;
-  return value.Present && byte < value.Data.size() && (value.Data[byte] >> ((number - 1) % 8)) & 1;
+  return value.Present && ComNumberTaken(value.Data.data(), value.Data.size(), number);
 }
 
 void SetComDbBit(ValueImage* value, int number, bool on) {
@@ -103,8 +96,8 @@ void FindRenames(UndoPlanner* planner) {
     RenameUnit unit;
     if (!DeviceOfKey(recorded.ParametersKey, &unit.Device)) continue;
     const Json& change = all[recorded.PortChange];
-    unit.Port = Text(change, "port");
-    unit.Serial = Text(change, "serial");
+    unit.Port = JsonText(change, "port");
+    unit.Serial = JsonText(change, "serial");
     unit.ParametersKey = recorded.ParametersKey;
     unit.InstanceKey = recorded.InstanceKey;
     unit.Old = recorded.Old;
@@ -120,8 +113,8 @@ void FindRenames(UndoPlanner* planner) {
 
 bool OwnedByRename(const UndoPlanner& planner, const std::string& key, const std::string& value) {
   for (const RenameUnit& unit : planner.Renames)
-    if ((SameText(key, unit.ParametersKey) && SameText(value, "PortName")) ||
-        (SameText(key, unit.InstanceKey) && SameText(value, "FriendlyName")))
+    if ((EqualsIgnoringCase(key, unit.ParametersKey) && EqualsIgnoringCase(value, "PortName")) ||
+        (EqualsIgnoringCase(key, unit.InstanceKey) && EqualsIgnoringCase(value, "FriendlyName")))
       return true;
   return false;
 }
@@ -146,7 +139,7 @@ void AddUndoChange(ChangeSet* set, const std::string& port, const std::string& s
 
 // A key's owner and access list back as the set found them.
 void PlanSecurityUndo(UndoPlanner* planner, const Json& change, ChangeSet* set) {
-  std::string key = KeyOfChange(change), port = Text(change, "port"), serial = Text(change, "serial");
+  std::string key = KeyOfChange(change), port = JsonText(change, "port"), serial = JsonText(change, "serial");
   ValueImage before, after;
   if (!ParseJournalValue(change.value("before", Json()), &before) ||
       !ParseJournalValue(change.value("after", Json()), &after) || !before.Present) {
@@ -298,19 +291,20 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
   }
   planner->Undone = undone;
   result->UndoneId = undone->Id;
-  result->UndoneCommand = Text(undone->Begun, "command");
+  result->UndoneCommand = JsonText(undone->Begun, "command");
   result->UndoneState = undone->State;
-  if (undone->UndoneBy) {
-    result->UndoneBy = undone->UndoneBy;
-    result->Refusal = UNDO_ALREADY_UNDONE;
-    return false;
-  }
-  bool any = false;
-  for (const Json& change : undone->Begun["changes"])
-    any = any || IsValueChange(change) || IsSecurityChange(change);
-  if (!any) {
-    result->Refusal = UNDO_CANNOT_BE_UNDONE;
-    return false;
+  // The start-up access set is undone too when asked for by its id.
+  switch (UndoAbilityOf(*undone)) {
+    case UNDO_ABLE_ALREADY_UNDONE:
+      result->UndoneBy = undone->UndoneBy;
+      result->Refusal = UNDO_ALREADY_UNDONE;
+      return false;
+    case UNDO_ABLE_NOTHING:
+      result->Refusal = UNDO_CANNOT_BE_UNDONE;
+      return false;
+    case UNDO_ABLE:
+    case UNDO_ABLE_START_UP_ACCESS:
+      break;
   }
   set->Command = "undo " + std::to_string(undone->Id);
 
@@ -343,7 +337,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
   for (auto entry = all.rbegin(); entry != all.rend(); ++entry) {
     const Json& change = *entry;
     if (!change.is_object()) continue;
-    std::string port = Text(change, "port"), serial = Text(change, "serial");
+    std::string port = JsonText(change, "port"), serial = JsonText(change, "serial");
     if (IsSecurityChange(change)) {
       PlanSecurityUndo(planner, change, set);
       continue;
@@ -352,7 +346,7 @@ bool PlanUndo(UndoPlanner* planner, ChangeSet* set, const Reporter* held) {
       result->NotUndoable.push_back(change);
       continue;
     }
-    std::string key = KeyOfChange(change), value = Text(change, "value");
+    std::string key = KeyOfChange(change), value = JsonText(change, "value");
     if (OwnedByRename(*planner, key, value)) continue;
     ValueImage before, after;
     if (!ParseJournalValue(change.value("before", Json()), &before) ||
