@@ -51,28 +51,11 @@ Json ChangesWithSettings(const JournalSet& set) {
   return changes;
 }
 
-Json ImageJson(const ValueImage& image) {
-  if (!image.Present) return nullptr;
-  if (image.Type == JOURNAL_SDDL_TYPE)
-    return {{"type", "SDDL"}, {"data", std::string(image.Data.begin(), image.Data.end())}};
-  return {{"type", RegistryTypeName(image.Type)},
-          {"data", HexOfBytes(image.Data.data(), image.Data.size())}};
-}
-
 bool ParseId(const std::string& text, uint64_t* id) {
   if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
   *id = strtoull(text.c_str(), nullptr, 10);
   return *id != 0;
-}
-
-Json UndoChangeJson(const ValueChange& change) {
-  return {{"port", change.Port},
-          {"serial", change.Serial},
-          {"key", "HKLM\\" + change.Key},
-          {"value", change.Kind == CHANGE_KEY_SECURITY ? Json(nullptr) : Json(change.Value)},
-          {"before", ImageJson(change.Before)},
-          {"after", ImageJson(change.After)}};
 }
 
 // The undo's outcome: refusals, what was left alone, what was written.
@@ -125,7 +108,7 @@ int RenderUndo(const CommandLine& line, const UndoResult& result, Outcome* outco
   for (size_t i = 0; i < set.Changes.size(); ++i) {
     if (failed[i] || (!line.Check && !set.Changes[i].Written)) continue;
     outcome->Changed = true;
-    written.Begun["changes"].push_back(UndoChangeJson(set.Changes[i]));
+    written.Begun["changes"].push_back(Json::parse(JournalEntryText(set.Changes[i])));
   }
   for (const std::string& text : SetChangeLines(written, LocalAccountName))
     outcome->Lines.push_back(text);

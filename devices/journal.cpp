@@ -50,6 +50,22 @@ JournalImage ImageOf(const ValueImage& image, bool security) {
           image.Data.data(), image.Data.size()};
 }
 
+// The change as the journal records it; its images point into the change.
+JournalEntry EntryOf(const ValueChange& change) {
+  JournalEntry entry;
+  entry.Action = change.Kind == CHANGE_REMOVE_DEVICE   ? JOURNAL_REMOVE_DEVICE
+                 : change.Kind == CHANGE_RELOAD_DRIVER ? JOURNAL_RELOAD_DRIVER
+                 : change.Kind == CHANGE_KEY_SECURITY  ? JOURNAL_KEY_SECURITY
+                                                       : JOURNAL_VALUE;
+  entry.Port = Utf8Of(change.Port);
+  entry.Serial = Utf8Of(change.Serial);
+  entry.Key = Utf8Of(FullKey(change.Key));
+  entry.Value = Utf8Of(change.Value);
+  entry.Before = ImageOf(change.Before, change.Kind == CHANGE_KEY_SECURITY);
+  entry.After = ImageOf(change.After, change.Kind == CHANGE_KEY_SECURITY);
+  return entry;
+}
+
 // DOMAIN\name of the account this process runs as.
 std::string UserName() {
   HANDLE token = nullptr;
@@ -246,6 +262,10 @@ std::string JournalFolder() {
 std::string JournalFilePath() { return JournalFolder() + "\\changes.jsonl"; }
 std::string RotatedJournalFilePath() { return JournalFolder() + "\\changes.1.jsonl"; }
 
+std::string JournalEntryText(const ValueChange& change) {
+  return FormatJournalEntry(EntryOf(change));
+}
+
 DWORD JournalCheck() {
   if (!Enabled) return ERROR_SUCCESS;
   DWORD error;
@@ -263,18 +283,7 @@ DWORD JournalBegin(ChangeSet* set, const std::vector<bool>& recorded, bool reloa
     const ValueChange& change = set->Changes[i];
     if (i < recorded.size() && !recorded[i]) continue;
     if (change.Kind == CHANGE_VALUE && SameBytes(change.Before, change.After)) continue;
-    JournalEntry entry;
-    entry.Action = change.Kind == CHANGE_REMOVE_DEVICE   ? JOURNAL_REMOVE_DEVICE
-                   : change.Kind == CHANGE_RELOAD_DRIVER ? JOURNAL_RELOAD_DRIVER
-                   : change.Kind == CHANGE_KEY_SECURITY  ? JOURNAL_KEY_SECURITY
-                                                         : JOURNAL_VALUE;
-    entry.Port = Utf8Of(change.Port);
-    entry.Serial = Utf8Of(change.Serial);
-    entry.Key = Utf8Of(FullKey(change.Key));
-    entry.Value = Utf8Of(change.Value);
-    entry.Before = ImageOf(change.Before, change.Kind == CHANGE_KEY_SECURITY);
-    entry.After = ImageOf(change.After, change.Kind == CHANGE_KEY_SECURITY);
-    entries.push_back(entry);
+    entries.push_back(EntryOf(change));
   }
   // A set that writes nothing is no change, unless it reloads the driver.
   if (entries.empty() && !reloads) return ERROR_SUCCESS;

@@ -14,6 +14,10 @@ void SetJournalProgram(const char* program);
 void SetJournalEnabled(bool enabled);
 bool JournalEnabled();
 
+// A change as a begun line would hold it (UTF-8 JSON text), for a program
+// that reports what it wrote in the journal's terms.
+std::string JournalEntryText(const ValueChange& change);
+
 // Whether the journal can be written now: its folder and file are opened
 // (created when missing) and closed again. ERROR_SUCCESS or the error.
 DWORD JournalCheck();

@@ -96,7 +96,7 @@ static std::string ImageJson(const JournalImage& image) {
          ", \"data\": " + JsonString(HexOfBytes(image.Data, image.Size)) + "}";
 }
 
-static std::string EntryJson(const JournalEntry& entry) {
+std::string FormatJournalEntry(const JournalEntry& entry) {
   std::string text = "{\"port\": " + JsonString(entry.Port) +
                      ", \"serial\": " + JsonString(entry.Serial) +
                      ", \"key\": " + JsonString(entry.Key) + ", \"value\": ";
@@ -118,7 +118,7 @@ std::string FormatBegunLine(uint64_t id, const std::string& time, const std::str
                      ", \"user\": " + JsonString(user) + ", \"program\": " + JsonString(program) +
                      ", \"command\": " + JsonString(command) +
                      ", \"state\": \"begun\", \"changes\": [";
-  for (size_t i = 0; i < entries.size(); ++i) line += (i ? ", " : "") + EntryJson(entries[i]);
+  for (size_t i = 0; i < entries.size(); ++i) line += (i ? ", " : "") + FormatJournalEntry(entries[i]);
   return line + "]}\n";
 }
 

@@ -37,6 +37,9 @@ struct JournalEntry {
   JournalImage Before, After;
 };
 
+// One entry as the begun line holds it: {"port": ..., "before": ..., "after": ...}.
+std::string FormatJournalEntry(const JournalEntry& entry);
+
 // The command of the window's start-up access set: undone only by its id.
 constexpr const char StartUpAccessCommand[] = "Start-up access";
 
