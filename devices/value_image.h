@@ -15,3 +15,12 @@ struct ValueImage {
     return Present == o.Present && (!Present || (Type == o.Type && Data == o.Data));
   }
 };
+
+// The number a REG_DWORD image holds; false for an image that is absent or
+// no four-byte REG_DWORD.
+inline bool DwordOfImage(const ValueImage& image, uint32_t* number) {
+  if (!image.Present || image.Type != 4 /* REG_DWORD */ || image.Data.size() != 4) return false;
+  const std::vector<unsigned char>& d = image.Data;
+  *number = (uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 | (uint32_t)d[3] << 24;
+  return true;
+}

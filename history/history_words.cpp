@@ -114,16 +114,12 @@ const SettingSpec* NumberSetting(const std::string& value) {
   return nullptr;
 }
 
-uint32_t DwordOf(const ValueImage& image) {
-  const std::vector<unsigned char>& d = image.Data;
-  return (uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 | (uint32_t)d[3] << 24;
-}
-
 bool DecodeNumber(const Json& change, const SettingSpec& definition, const ValueImage& before,
                   const ValueImage& after, Words* words) {
   if (!AbsentOr(before, REGISTRY_DWORD, 4) || !AbsentOr(after, REGISTRY_DWORD, 4)) return false;
-  SettingValue from = {before.Present, before.Present ? DwordOf(before) : 0};
-  SettingValue to = {after.Present, after.Present ? DwordOf(after) : 0};
+  SettingValue from = {before.Present, 0}, to = {after.Present, 0};
+  DwordOfImage(before, &from.Number);
+  DwordOfImage(after, &to.Number);
   AddSetting(Owner(change), definition, from, to, words);
   return true;
 }

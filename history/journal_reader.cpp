@@ -71,9 +71,8 @@ bool ParseJournalValue(const Json& image, ValueImage* value) {
 std::string ShownValue(const ValueImage& value) {
   if (!value.Present) return "absent";
   const std::vector<unsigned char>& d = value.Data;
-  if (value.Type == 4 /* REG_DWORD */ && d.size() == 4)
-    return std::to_string((uint32_t)d[0] | (uint32_t)d[1] << 8 | (uint32_t)d[2] << 16 |
-                          (uint32_t)d[3] << 24);
+  uint32_t number;
+  if (DwordOfImage(value, &number)) return std::to_string(number);
   if (value.Type == 1 /* REG_SZ */ || value.Type == JOURNAL_SDDL_TYPE) {
     std::string text(d.begin(), d.end());
     return text.substr(0, text.find('\0'));
